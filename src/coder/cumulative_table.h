@@ -1,0 +1,73 @@
+// Adaptive cumulative frequency table for the small alphabets outside the
+// PPM model (run lengths, progression lengths, the text side information).
+// C[0] = 0, C[N-1] is the total; symbol s owns [C[s], C[s+1]).
+#pragma once
+
+#include <cstdint>
+
+#include "coder/range_coder.h"
+
+namespace velt {
+
+template <int N>
+class CumulativeTable {
+ public:
+  static constexpr int kEntries = N;
+  static constexpr int kSymbols = N - 1;
+
+  CumulativeTable() { reset(); }
+
+  void reset() {
+    for (int k = 0; k < N; ++k) c_[k] = k;
+  }
+
+  int32_t total() const { return c_[N - 1]; }
+  int32_t operator[](int k) const { return c_[k]; }
+
+  void encodeSymbol(RangeEncoder& rc, int s) const {
+    rc.encode(static_cast<uint32_t>(c_[s]), static_cast<uint32_t>(c_[s + 1] - c_[s]),
+              static_cast<uint32_t>(c_[N - 1]));
+  }
+
+  int decodeSymbol(RangeDecoder& rc) const {
+    uint32_t v = rc.checkedTarget(static_cast<uint32_t>(c_[N - 1]));
+    int k = 1;
+    while (static_cast<uint32_t>(c_[k]) <= v) ++k;
+    int s = k - 1;
+    rc.decodeUpdate(static_cast<uint32_t>(c_[s]), static_cast<uint32_t>(c_[s + 1] - c_[s]));
+    return s;
+  }
+
+  void addToSymbol(int s, int32_t increment) {
+    for (int k = s + 1; k < N; ++k) c_[k] += increment;
+  }
+
+  void halveTable() {
+    int32_t e = 0, p = 0;
+    for (int k = 1; k < N; ++k) {
+      int32_t x = c_[k] + e;
+      bool wasZero = (x == p);
+      p = x;
+      c_[k] = x >> 1;
+      if (!wasZero && c_[k] <= c_[k - 1]) {
+        c_[k] += 1;
+        p += 2;
+        e += 2;
+      }
+    }
+  }
+
+  // The common calling order: code, add the increment, halve above the limit.
+  void update(int s, int32_t increment, int32_t limit) {
+    addToSymbol(s, increment);
+    if (c_[N - 1] > limit) halveTable();
+  }
+
+  // Test access.
+  void set(int k, int32_t v) { c_[k] = v; }
+
+ private:
+  int32_t c_[N];
+};
+
+}  // namespace velt

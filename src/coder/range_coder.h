@@ -1,0 +1,117 @@
+// Carryless range coder: 32-bit registers, Top 2^24, Bottom 2^15.
+// Invariants: after every normalisation range >= Bottom, so any total in
+// 1..32768 leaves range / total >= 1. Bytes go out most significant first and
+// never need a carry; the decoder reads exactly the bytes the encoder wrote.
+#pragma once
+
+#include <cassert>
+#include <cstdint>
+
+#include "velt/velt.h"
+
+namespace velt {
+
+inline constexpr uint32_t kRangeTop = 1u << 24;
+inline constexpr uint32_t kRangeBottom = 1u << 15;
+// A valid body never makes the decoder read past its end; allow a little
+// slack before calling the stream corrupt so truncation cannot run away.
+inline constexpr int kMaxOverrunBytes = 8;
+
+class RangeEncoder {
+ public:
+  RangeEncoder(ByteSink& out, CodingObserver* observer) : out_(out), observer_(observer) {}
+
+  void encode(uint32_t cumLow, uint32_t freq, uint32_t total) {
+    assert(freq >= 1 && cumLow + freq <= total && total <= 65536);
+    if (observer_) observer_->interval(cumLow, freq, total);
+    uint32_t r = range_ / total;
+    low_ += cumLow * r;
+    range_ = freq * r;
+    while (true) {
+      if ((low_ ^ (low_ + range_)) >= kRangeTop) {
+        if (range_ >= kRangeBottom) break;
+        range_ = (0u - low_) & (kRangeBottom - 1);
+      }
+      out_.put(static_cast<uint8_t>(low_ >> 24));
+      low_ <<= 8;
+      range_ <<= 8;
+    }
+  }
+
+  void flush() {
+    for (int i = 0; i < 4; ++i) {
+      out_.put(static_cast<uint8_t>(low_ >> 24));
+      low_ <<= 8;
+    }
+  }
+
+  uint32_t low() const { return low_; }
+  uint32_t range() const { return range_; }
+
+ private:
+  ByteSink& out_;
+  CodingObserver* observer_;
+  uint32_t low_ = 0;
+  uint32_t range_ = 0xFFFFFFFFu;
+};
+
+class RangeDecoder {
+ public:
+  explicit RangeDecoder(ByteSource& in) : in_(in) {}
+
+  // Reads the first four body bytes; later calls do nothing.
+  void start() {
+    if (started_) return;
+    started_ = true;
+    for (int i = 0; i < 4; ++i) code_ = (code_ << 8) | nextByte();
+  }
+  bool started() const { return started_; }
+
+  // Target for `total`; the caller must check it against the total.
+  uint32_t decodeTarget(uint32_t total) {
+    uint32_t r = range_ / total;
+    if (r == 0) throwCorrupt();
+    range_ = r;
+    return (code_ - low_) / r;
+  }
+
+  // decodeTarget that raises the corrupt-data error for a target >= total.
+  uint32_t checkedTarget(uint32_t total) {
+    uint32_t v = decodeTarget(total);
+    if (v >= total) throwCorrupt();
+    return v;
+  }
+
+  void decodeUpdate(uint32_t cumLow, uint32_t freq) {
+    low_ += cumLow * range_;
+    range_ = freq * range_;
+    while (true) {
+      if ((low_ ^ (low_ + range_)) >= kRangeTop) {
+        if (range_ >= kRangeBottom) break;
+        range_ = (0u - low_) & (kRangeBottom - 1);
+      }
+      code_ = (code_ << 8) | nextByte();
+      low_ <<= 8;
+      range_ <<= 8;
+    }
+  }
+
+  int overrun() const { return overrun_; }
+
+ private:
+  uint32_t nextByte() {
+    int b = in_.get();
+    if (b >= 0) return static_cast<uint32_t>(b);
+    if (++overrun_ > kMaxOverrunBytes) throwCorrupt();
+    return 0xFF;
+  }
+
+  ByteSource& in_;
+  uint32_t low_ = 0;
+  uint32_t range_ = 0xFFFFFFFFu;
+  uint32_t code_ = 0;
+  int overrun_ = 0;
+  bool started_ = false;
+};
+
+}  // namespace velt
