@@ -10,9 +10,11 @@
 namespace velt::app {
 
 enum class ParseStatus {
-  Ok,     // run the codec
-  Usage,  // print the usage text, exit 1
-  Fatal,  // print message + detail, exit 1
+  Ok,       // run the codec
+  Usage,    // print the usage text, exit 1
+  Fatal,    // print message + detail, exit 1
+  Help,     // extension: "velt -h" / "velt --help": print the usage text, exit 0
+  Version,  // extension: "velt --version": print the version line, exit 0
 };
 
 struct ParseResult {
@@ -29,5 +31,18 @@ struct ParseResult {
 
 // args[0] is the program name, as in main's argv.
 ParseResult parseCommandLine(const std::vector<std::string>& args);
+
+// The entry's quiet scan: true when any argument (the program name included)
+// equals "-si" without regard to letter case, wherever it stands.
+bool quietRequested(const std::vector<std::string>& args);
+
+inline constexpr const char* kVersion = "1.0";
+
+// The two banner lines, each ending in a line feed.
+std::string bannerText();
+// The eleven pieces of the usage text, joined.
+std::string usageText();
+// "Velt 1.0\n", printed by --version.
+std::string versionText();
 
 }  // namespace velt::app
