@@ -1,4 +1,4 @@
-// Run control of Part 1.1 with the sound-behaviour rules of issue 2: the same
+// Run control: quiet scan, banner, file checks, one codec run, summary. The same
 // file is refused by name and by device+inode, inputs the format cannot count
 // are refused before the output exists, and every failure (write, close,
 // corrupt data, bad header, CRC mismatch) ends with exit status 1.
@@ -25,9 +25,7 @@ int64_t clockMs() {
   return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-float elapsedSeconds(int64_t startMs) {
-  return static_cast<float>(clockMs() - startMs) * 0.001f;
-}
+float elapsedSeconds(int64_t startMs) { return static_cast<float>(clockMs() - startMs) * 0.001f; }
 
 // The one place where codec failures become messages: one line, after any
 // pending status text, and exit status 1.
@@ -79,7 +77,7 @@ int runVelt(int argc, char** argv) {
       break;
   }
 
-  // The file checks, in the Part's order; nothing is created before the last.
+  // The file checks, in their fixed order; nothing is created before the last.
   FileSource in(parsed.inputName);
   if (!in.open()) fatalError("Can't open file: ", parsed.inputName);
   if (parsed.outputName.empty()) fatalError("Required utput filename");
@@ -94,7 +92,8 @@ int runVelt(int argc, char** argv) {
       fatalError(e.what());
     }
     if (length > kMaxInputSize) {
-      fatalError("Input file is too large (2 GiB or more cannot be compressed): ", parsed.inputName);
+      fatalError("Input file is too large (2 GiB or more cannot be compressed): ",
+                 parsed.inputName);
     }
   }
   const int64_t startMs = clockMs();

@@ -1,4 +1,4 @@
-// The command line of Part 1.1 as a pure function: mode character, the 28
+// The command line as a pure function: mode character, the 28
 // switch words with their exclusive groups and marks, and the setting lines in
 // the table's order. File checks and printing are left to the entry (app.cpp).
 #include "cli.h"
@@ -21,18 +21,37 @@ struct SwitchWord {
 // The fixed order of SwitchTable; positions are used below (memory index =
 // position - 10, "Duplicate mode definition" names the table's word).
 constexpr std::array<SwitchWord, 28> kSwitchTable = {{
-    {"si", kQuiet},       {"rl3", kRunLength},  {"rl4", kRunLength},  {"rld", kRunLength},
-    {"e8s", kE8},         {"e8f", kE8},         {"e8d", kE8},         {"ics", kInterleaved},
-    {"icf", kInterleaved}, {"icd", kInterleaved}, {"m:10", kMemory},  {"m:15", kMemory},
-    {"m:20", kMemory},    {"m:25", kMemory},    {"m:30", kMemory},    {"m:35", kMemory},
-    {"m:40", kMemory},    {"m:45", kMemory},    {"m:50", kMemory},    {"o4", kOrder},
-    {"o5", kOrder},       {"o6", kOrder},       {"o7", kOrder},       {"o8", kOrder},
-    {"o9", kOrder},       {"mt0", kTextMode},   {"mt1", kTextMode},   {"da", kAnalysis},
+    {"si", kQuiet},        {"rl3", kRunLength},   {"rl4", kRunLength}, {"rld", kRunLength},
+    {"e8s", kE8},          {"e8f", kE8},          {"e8d", kE8},        {"ics", kInterleaved},
+    {"icf", kInterleaved}, {"icd", kInterleaved}, {"m:10", kMemory},   {"m:15", kMemory},
+    {"m:20", kMemory},     {"m:25", kMemory},     {"m:30", kMemory},   {"m:35", kMemory},
+    {"m:40", kMemory},     {"m:45", kMemory},     {"m:50", kMemory},   {"o4", kOrder},
+    {"o5", kOrder},        {"o6", kOrder},        {"o7", kOrder},      {"o8", kOrder},
+    {"o9", kOrder},        {"mt0", kTextMode},    {"mt1", kTextMode},  {"da", kAnalysis},
 }};
 
 enum Sw {
-  kSi = 0, kRl3, kRl4, kRld, kE8s, kE8f, kE8d, kIcs, kIcf, kIcd,
-  kM10, kM50 = 18, kO4, kO5, kO6, kO7, kO8, kO9, kMt0, kMt1, kDa,
+  kSi = 0,
+  kRl3,
+  kRl4,
+  kRld,
+  kE8s,
+  kE8f,
+  kE8d,
+  kIcs,
+  kIcf,
+  kIcd,
+  kM10,
+  kM50 = 18,
+  kO4,
+  kO5,
+  kO6,
+  kO7,
+  kO8,
+  kO9,
+  kMt0,
+  kMt1,
+  kDa,
 };
 
 enum class Mark { Free, Blocked, Chosen };
@@ -58,15 +77,36 @@ void applySwitches(const std::array<Mark, 28>& marks, ParseResult& r) {
   auto chosen = [&](int i) { return marks[i] == Mark::Chosen; };
   auto say = [&](const std::string& line) { r.infoLines.push_back(line); };
 
-  if (chosen(kRl3)) say("Using RLE threshold=3\n"), s.rleThreshold = 3;
-  if (chosen(kRl4)) say("Using RLE threshold=4\n"), s.rleThreshold = 4;
-  if (chosen(kRld)) say("RLE off\n"), s.rleEnabled = false;
+  if (chosen(kRl3)) {
+    say("Using RLE threshold=3\n");
+    s.rleThreshold = 3;
+  }
+  if (chosen(kRl4)) {
+    say("Using RLE threshold=4\n");
+    s.rleThreshold = 4;
+  }
+  if (chosen(kRld)) {
+    say("RLE off\n");
+    s.rleEnabled = false;
+  }
   if (chosen(kE8s)) say("Using E8 coding\n");
-  if (chosen(kE8f)) say("Using forced E8 coding\n"), s.e8Forced = true;
-  if (chosen(kE8d)) say("E8 coding off\n"), s.e8Enabled = false;
+  if (chosen(kE8f)) {
+    say("Using forced E8 coding\n");
+    s.e8Forced = true;
+  }
+  if (chosen(kE8d)) {
+    say("E8 coding off\n");
+    s.e8Enabled = false;
+  }
   if (chosen(kIcs)) say("Using interleaved coding\n");
-  if (chosen(kIcf)) say("Using forced interleaved coding\n"), s.interleavedForced = true;
-  if (chosen(kIcd)) say("Interleaved coding off\n"), s.interleaved = false;
+  if (chosen(kIcf)) {
+    say("Using forced interleaved coding\n");
+    s.interleavedForced = true;
+  }
+  if (chosen(kIcd)) {
+    say("Interleaved coding off\n");
+    s.interleaved = false;
+  }
   for (int i = kM10; i <= kM50; ++i) {
     if (chosen(i)) s.memoryIndex = static_cast<uint8_t>(i - kM10);
   }
@@ -92,8 +132,14 @@ void applySwitches(const std::array<Mark, 28>& marks, ParseResult& r) {
     s.e8Enabled = false;
     return;  // "da" overrides the text-mode switches
   }
-  if (chosen(kMt0)) say("Using text mode 0 compression\n"), s.textMode = 0;
-  if (chosen(kMt1)) say("Using text mode 1 compression\n"), s.textMode = 1;
+  if (chosen(kMt0)) {
+    say("Using text mode 0 compression\n");
+    s.textMode = 0;
+  }
+  if (chosen(kMt1)) {
+    say("Using text mode 1 compression\n");
+    s.textMode = 1;
+  }
 }
 
 }  // namespace

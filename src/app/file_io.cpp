@@ -170,8 +170,8 @@ void FileSink::patch(int64_t offset, const uint8_t* data, size_t size) {
   if (fd_ < 0 || failed_) fail(failed_ ? EIO : EBADF);
   // The part that already reached the file.
   while (size > 0 && offset < written_) {
-    const size_t chunk = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(size),
-                                                                written_ - offset));
+    const size_t chunk =
+        static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(size), written_ - offset));
     const ssize_t n = ::pwrite(fd_, data, chunk, static_cast<off_t>(offset));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {

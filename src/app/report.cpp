@@ -1,4 +1,4 @@
-// Exact console formats of Part 1.2. Everything goes to standard output,
+// Exact console formats of the status line and summary. Everything goes to standard output,
 // buffered; the progress value and anything that waits for the user flush.
 #include "report.h"
 

@@ -1,4 +1,4 @@
-// Console reporting of Part 1.2: quiet-aware printing, the progress value that
+// Console reporting: quiet-aware printing, the progress value that
 // is rewritten in place, the end-of-run summary and the fatal-error routine.
 // Only src/app prints; the codec talks to the console through ConsoleReporter.
 #pragma once
