@@ -84,17 +84,16 @@ int runVelt(int argc, char** argv) {
   if (parsed.inputName == parsed.outputName || in.sameFileAs(parsed.outputName)) {
     fatalError("Infile and outfile shouldn't be the same file");
   }
-  if (!parsed.decode) {
-    int64_t length = 0;
-    try {
-      length = in.size();
-    } catch (const Error& e) {
-      fatalError(e.what());
-    }
-    if (length > kMaxInputSize) {
-      fatalError("Input file is too large (2 GiB or more cannot be compressed): ",
-                 parsed.inputName);
-    }
+  // Measured on both sides: an input that cannot be measured (a pipe) is
+  // refused here, before the output exists.
+  int64_t length = 0;
+  try {
+    length = in.size();
+  } catch (const Error& e) {
+    fatalError(e.what());
+  }
+  if (!parsed.decode && length > kMaxInputSize) {
+    fatalError("Input file is too large (2 GiB or more cannot be compressed): ", parsed.inputName);
   }
   const int64_t startMs = clockMs();
   FileSink out(parsed.outputName);
