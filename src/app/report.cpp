@@ -25,27 +25,32 @@ std::string formatCount(const char* fmt, long long value) {
   return buf;
 }
 
-// "Done   ", the time and, when the time is not 0, the speed.
-void printTimeAndSpeed(Console& console, float seconds, int64_t size) {
-  console.info("Done   ");
-  console.info(format("\nTime      : %.2f sec\n", seconds));
+}  // namespace
+
+std::string timeAndSpeedText(float seconds, int64_t size) {
+  std::string text = "Done   " + format("\nTime      : %.2f sec\n", seconds);
   if (seconds != 0.0f) {
     const long long speed =
         static_cast<long long>(static_cast<double>(size) / (seconds * 1000.0f + 1.0f));
-    console.info(formatCount("Speed     : %lld kB/sec\n", speed));
+    text += formatCount("Speed     : %lld kB/sec\n", speed);
   }
+  return text;
 }
 
-void printRatio(Console& console, int64_t compressed, int64_t original) {
+std::string ratioText(int64_t compressed, int64_t original) {
   const double ratio =
       static_cast<double>(compressed) / static_cast<double>(original == 0 ? 1 : original) * 100.0;
   const double bpc = ratio * 8.0 / 100.0;
   char buf[128];
   std::snprintf(buf, sizeof buf, "Ratio     : %6.2f %%          %6.4f bpc\n", ratio, bpc);
-  console.info(buf);
+  return buf;
 }
 
-}  // namespace
+std::string progressText(double percent) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%3.0f %% %c%c%c%c%c%c", percent, 8, 8, 8, 8, 8, 8);
+  return buf;
+}
 
 void Console::write(const std::string& text) {
   if (text.empty()) return;
@@ -61,9 +66,8 @@ void Console::always(const std::string& text) { write(text); }
 
 void Console::progress(double percent) {
   if (!verbose_) return;
-  std::printf("%3.0f %% %c%c%c%c%c%c", percent, 8, 8, 8, 8, 8, 8);
+  write(progressText(percent));
   std::fflush(stdout);
-  lineOpen_ = true;
 }
 
 void Console::closeLine() {
@@ -80,14 +84,14 @@ void fatalError(const std::string& message, const std::string& detail) {
 
 void printEncodeSummary(Console& console, const EncodeResult& r, float seconds) {
   if (!console.verbose()) return;
-  printTimeAndSpeed(console, seconds, r.originalSize);
-  printRatio(console, r.compressedSize, r.originalSize);
+  console.info(timeAndSpeedText(seconds, r.originalSize));
+  console.info(ratioText(r.compressedSize, r.originalSize));
   console.info(formatCount("Original  : %lld\n", static_cast<long long>(r.originalSize)));
   console.info(formatCount("Compressed: %lld\n", static_cast<long long>(r.compressedSize)));
 }
 
 void printDecodeSummary(Console& console, const DecodeResult& r, float seconds) {
-  if (console.verbose()) printTimeAndSpeed(console, seconds, r.extractedSize);
+  if (console.verbose()) console.info(timeAndSpeedText(seconds, r.extractedSize));
   if (r.crcOk()) {
     console.info("CRC       : OK\n");
   } else {
@@ -96,7 +100,7 @@ void printDecodeSummary(Console& console, const DecodeResult& r, float seconds) 
     waitForKey();
   }
   if (!console.verbose()) return;
-  printRatio(console, r.compressedSize, r.extractedSize);
+  console.info(ratioText(r.compressedSize, r.extractedSize));
   console.info(formatCount("Compressed: %lld\n", static_cast<long long>(r.compressedSize)));
   console.info(formatCount("Extracted : %lld\n", static_cast<long long>(r.extractedSize)));
 }

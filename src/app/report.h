@@ -3,6 +3,7 @@
 // Only src/app prints; the codec talks to the console through ConsoleReporter.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "velt/velt.h"
@@ -42,6 +43,13 @@ class ConsoleReporter final : public Reporter {
  private:
   Console& console_;
 };
+
+// The pieces of the summary as text: "Done   ", the time and (unless the time
+// is 0) the speed; the ratio line; and one progress value with its six
+// backspaces.
+std::string timeAndSpeedText(float seconds, int64_t size);
+std::string ratioText(int64_t compressed, int64_t original);
+std::string progressText(double percent);
 
 // Prints "%s%s\n" (message and detail) on standard output and exits with 1.
 [[noreturn]] void fatalError(const std::string& message, const std::string& detail = "");
