@@ -69,6 +69,7 @@ class RangeDecoder {
 
   // Target for `total`; the caller must check it against the total.
   uint32_t decodeTarget(uint32_t total) {
+    if (total == 0) throwCorrupt();
     uint32_t r = range_ / total;
     if (r == 0) throwCorrupt();
     range_ = r;

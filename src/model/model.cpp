@@ -1,0 +1,840 @@
+// PPM model: set-up, hashed lookup with garbage collection, the first-context
+// and masked coders, order 0 / order -1, and the per-byte step with its update.
+// Encoding and decoding share every routine through a small "side" policy, so
+// the two directions make the same decisions by construction.
+#include "model/model.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <new>
+
+#include "container/crc16.h"
+
+namespace velt::model {
+
+namespace {
+
+constexpr uint32_t kNull = 0;
+constexpr uint8_t kCapitalMarker = 0xFD;
+
+struct EncodeSide {
+  static constexpr bool kDecode = false;
+  RangeEncoder& rc;
+  uint8_t symbol;
+};
+
+struct DecodeSide {
+  static constexpr bool kDecode = true;
+  RangeDecoder& rc;
+  uint8_t symbol = 0;
+};
+
+}  // namespace
+
+Model::Model(int order, int pseudoOrder, int memoryIndex, bool textMode,
+             const ModelTextFlags& text)
+    : order_(order), pseudoOrder_(pseudoOrder), text_(text) {
+  row_ = kOrderRows[order - 4];
+  const CapacityRow& caps = kCapacities[order - 4][memoryIndex];
+
+  uint32_t nodeCaps[kLevels], contextCaps[kLevels];
+  for (int l = 0; l < kLevels; ++l) {
+    nodeCaps[l] = caps.nodes[l];
+    contextCaps[l] = caps.contexts[l];
+  }
+  if (textMode) {
+    contextCaps[1] = 200;
+    contextCaps[2] = 5120;
+    nodeCaps[2] = 29696;
+  }
+
+  // Offset 0 stays unused so that 0 can mean null.
+  size_t size = 16;
+  root_ = static_cast<uint32_t>(size);
+  size += sizeof(Context);
+  size_t bucketCount = 0;
+  for (int l = 1; l <= order; ++l) {
+    Level& lv = levels_[l];
+    lv.hashSize = row_.hashSize[l];
+    if (lv.hashSize == 0) continue;  // level not on this order's walk
+    lv.nodeCapacity = nodeCaps[l];
+    lv.contextCapacity = contextCaps[l];
+    lv.nodeBase = static_cast<uint32_t>(size);
+    size += size_t(lv.nodeCapacity) * sizeof(Node);
+    lv.contextBase = static_cast<uint32_t>(size);
+    size += size_t(lv.contextCapacity) * sizeof(Context);
+    bucketCount += lv.hashSize;
+  }
+  arenaSize_ = size;
+  // Untouched pages of a large allocation stay unmapped, so a small input
+  // costs little even with a large model.
+  arena_ = static_cast<uint8_t*>(std::malloc(size));
+  uint32_t* buckets = static_cast<uint32_t*>(std::calloc(bucketCount ? bucketCount : 1, 4));
+  if (!arena_ || !buckets) {
+    std::free(arena_);
+    std::free(buckets);
+    throw std::bad_alloc();
+  }
+  buckets_ = buckets;
+  for (int l = 1; l <= order; ++l) {
+    Level& lv = levels_[l];
+    if (lv.hashSize == 0) continue;
+    lv.buckets = buckets;
+    buckets += lv.hashSize;
+    lv.nodesLinked = 0;
+    extendNodePool(l);
+  }
+  counters.poolExtensions = 0;
+
+  Context* root = context(root_);
+  std::memset(root, 0, sizeof(Context));
+  root->sumFreq = 24;
+  root->numSymbols = 1;
+  root->firstSymbol.symbol = 0;
+  root->firstSymbol.freq = 8;
+
+  escapes_.assign(size_t(kEscapeRows) * kEscapeBuckets * kEscapeCells, EscapeCell{0, 1});
+
+  f0_[0] = 0;
+  for (int j = 1; j <= 256; ++j) {
+    f0_[j] = 1;
+    slotSymbol_[j] = static_cast<uint8_t>(j - 1);
+    symbolSlot_[j - 1] = static_cast<uint16_t>(j);
+  }
+  for (int j = 0; j <= 256; ++j) z0_[j] = 27;
+  z0_[257] = 0;
+  for (int j = 0; j <= 256; ++j) newTable_[j] = 256 - j;
+  newTable_[257] = 0;
+
+  for (int32_t& s : exclusionStamp_) s = -1;
+}
+
+Model::~Model() {
+  std::free(arena_);
+  std::free(buckets_);
+}
+
+// ---------------------------------------------------------------------------
+// Memory
+
+void Model::extendNodePool(int level) {
+  Level& lv = levels_[level];
+  ++counters.poolExtensions;
+  const uint32_t first = lv.nodesLinked;
+  const uint32_t last = std::min(first + kNodeChunk, lv.nodeCapacity);
+  if (first >= last) return;
+  uint32_t off = lv.nodeBase + first * uint32_t(sizeof(Node));
+  lv.nodeFree = off;
+  for (uint32_t i = first; i < last; ++i, off += sizeof(Node)) {
+    Node* n = node(off);
+    n->next = (i + 1 < last) ? off + uint32_t(sizeof(Node)) : kNull;
+    n->successor = kNull;
+  }
+  lv.nodesLinked = last;
+}
+
+uint32_t Model::takeContext(int level) {
+  Level& lv = levels_[level];
+  if (lv.contextFree) {
+    uint32_t c = lv.contextFree;
+    lv.contextFree = context(c)->chainNext;
+    return c;
+  }
+  // Records are handed out in array order until the pool is used up; the
+  // order in which free records are reused does not change the output.
+  uint32_t c = lv.contextBase + lv.contextsUsed * uint32_t(sizeof(Context));
+  ++lv.contextsUsed;
+  return c;
+}
+
+void Model::collectGarbage(int level) {
+  ++counters.garbageCollections;
+  Level& lv = levels_[level];
+  for (uint32_t idx = uint32_t(lv.parity); idx < lv.hashSize; idx += 2) {
+    uint32_t prev = kNull;
+    uint32_t cur = lv.buckets[idx];
+    while (cur) {
+      Context* c = context(cur);
+      const uint32_t next = c->chainNext;
+      if (c->activity > 0) {
+        c->activity >>= 1;
+        prev = cur;
+      } else {
+        if (prev) context(prev)->chainNext = next;
+        else lv.buckets[idx] = next;
+        c->chainNext = lv.contextFree;
+        lv.contextFree = cur;
+        c->sumFreq = 0;
+        for (uint32_t n = c->firstSymbol.next; n;) {
+          Node* nd = node(n);
+          const uint32_t nn = nd->next;
+          nd->next = lv.nodeFree;
+          lv.nodeFree = n;
+          n = nn;
+        }
+      }
+      cur = next;
+    }
+  }
+  if (level == order_) {
+    // Successor links into freed records would lead the next symbol astray.
+    for (uint32_t idx = 0; idx < lv.hashSize; ++idx) {
+      for (uint32_t cur = lv.buckets[idx]; cur; cur = context(cur)->chainNext) {
+        for (uint32_t n = firstNodeOf(cur); n; n = node(n)->next) {
+          Node* nd = node(n);
+          if (nd->successor && context(nd->successor)->sumFreq == 0) nd->successor = kNull;
+        }
+      }
+    }
+  }
+  lv.parity ^= 1;
+}
+
+// ---------------------------------------------------------------------------
+// Lookup
+
+uint32_t Model::bucketIndex(int level) const {
+  const uint8_t* h = history.h;
+  const auto& T = kCrc16Table;
+  uint32_t h0 = h[0], h1 = h[1], h2 = h[2], h3 = h[3], h4 = h[4], h5 = h[5];
+  switch (level) {
+    case 1: return h0;
+    case 2: return ((((h0 << 4) ^ h0) << 3) ^ (T[h0] & 0x7FFFu)) ^ h1;
+    case 3: return ((((h0 << 4) ^ h1) << 4) ^ T[h2]) ^ h0;
+    case 4: return ((((((h1 ^ h0) << 2) ^ h2 ^ h3) << 3) ^ h1 ^ h3) << 3) ^ h0;
+    case 5: return ((((((h3 ^ h0) << 3) ^ h1 ^ h2) << 5) ^ T[h4]) << 2) ^ T[h2] ^ h0;
+    case 6: return ((((((h1 ^ h0) << 3) ^ h4 ^ h2) << 5) ^ T[h3]) << 2) ^ T[h5] ^ h5 ^ h0;
+    default:
+      return ((((((h1 ^ h0) << 3) ^ h4 ^ h2) << 5) ^ T[h5 ^ h3]) << 1) ^ T[h[6 + pseudoOrder_]] ^
+             h0;
+  }
+}
+
+uint32_t Model::lookupContext() {
+  const int repeats = row_.levelsBelow[currentLevel_];
+  for (int r = 0; r < repeats; ++r) {
+    const int level = currentLevel_;
+    Level& lv = levels_[level];
+    const uint32_t idx = bucketIndex(level);
+    const uint32_t head = lv.buckets[idx];
+    uint32_t prev = kNull;
+    for (uint32_t cur = head; cur;) {
+      Context* c = context(cur);
+      if (std::memcmp(c->contextBytes, history.h, size_t(level)) == 0) {
+        if (prev) {
+          context(prev)->chainNext = c->chainNext;
+          c->chainNext = head;
+          lv.buckets[idx] = cur;
+        }
+        levelContext_[level] = cur;
+        return cur;
+      }
+      prev = cur;
+      cur = c->chainNext;
+    }
+
+    if (!lv.contextFree && lv.contextsUsed == lv.contextCapacity) {
+      do {
+        if (level == order_ && pendingNode_) {
+          node(pendingNode_)->successor = kNull;
+          pendingNode_ = kNull;
+        }
+        collectGarbage(level);
+      } while (!lv.contextFree);
+      // The collection may have freed the old tail: find the chain's end again.
+      prev = kNull;
+      for (uint32_t cur = lv.buckets[idx]; cur; cur = context(cur)->chainNext) prev = cur;
+    }
+    const uint32_t rec = takeContext(level);
+    Context* c = context(rec);
+    c->chainNext = kNull;
+    if (prev) context(prev)->chainNext = rec;
+    else lv.buckets[idx] = rec;
+    std::memcpy(c->contextBytes, history.h, size_t(level));
+    c->activity = kInitialActivity[level];
+    c->sumFreq = 0;
+    levelContext_[level] = rec;
+    path_[pathLength_++] = PathEntry{level, kNull, false};
+    currentLevel_ = row_.nextLevel[level];
+  }
+  return kNull;
+}
+
+// ---------------------------------------------------------------------------
+// Coding in a context
+
+int Model::escapeRow(int level) const {
+  return level + 7 * (successRun_ > 16) + 15 * (history.h[0] < 64) + 31 * (history.h[1] < 64);
+}
+
+void Model::markExcluded(uint32_t ctx) {
+  for (uint32_t n = firstNodeOf(ctx); n; n = node(n)->next) {
+    const uint8_t s = node(n)->symbol;
+    if (exclusionStamp_[s] != stamp_) {
+      exclusionStamp_[s] = stamp_;
+      excludedList_[excludedCount_++] = s;
+    }
+  }
+}
+
+template <class Side>
+bool Model::codeFirst(Side& side, uint32_t ctx, int level) {
+  Context* k = context(ctx);
+  const int bucket = kCountBucket[k->numSymbols];
+  const int cellIdx = sumClassCell(k->sumFreq);
+  EscapeCell& x = cell(escapeRow(level), bucket, cellIdx);
+
+  // 1. Escape estimate from the secondary escape cell.
+  int32_t e;
+  const uint32_t cellSum = uint32_t(x.esc) + x.succ;
+  if (cellSum <= 32) {
+    if (x.succ == 1) {
+      const EscapeCell& y = cell(escapeRow(level), bucket, cellIdx ? cellIdx - 1 : 0);
+      x.succ = static_cast<uint16_t>(y.succ / 2 + 1);
+      x.esc = static_cast<uint16_t>(x.esc + y.esc / 2);
+    }
+    e = 8 * k->numSymbols;
+  } else {
+    e = static_cast<int32_t>(uint32_t(x.esc) * k->sumFreq / x.succ);
+    if (e > 300) e = (cellSum < 80) ? 300 : std::min(e, 1200);
+    if (2 * e < prevEscape_) {
+      e += 1;
+      if (4 * e < prevEscape_) e += 2;
+    }
+    if (cellSum > 2000) {
+      x.succ = static_cast<uint16_t>(x.succ - x.succ / 2);
+      x.esc = static_cast<uint16_t>(x.esc / 2);
+    }
+  }
+
+  // 2. Boost of the most recently coded symbol.
+  const uint32_t m = k->lastCoded;
+  int32_t boost = 0;
+  if (m) {
+    int shift = -1;
+    if (level == order_) {
+      if (lastLevel_ == order_) {
+        shift = missRun_ > 0 ? boostShift_ + missRun_
+                             : (boostShift_ > 3 ? boostShift_ - 1 : boostShift_);
+      }
+    } else {
+      shift = missRun_ > 0 ? boostShift_ : (boostShift_ > 0 ? boostShift_ - 1 : 0);
+    }
+    if (shift >= 0) {
+      boost = std::min<int32_t>((int32_t(node(m)->freq) * 4) >> (shift & 31), 6143);
+      node(m)->freq = static_cast<uint16_t>(node(m)->freq + boost);
+    }
+  }
+
+  // 3. Level term.
+  if (lastLevel_ < level) e += missRun_ > 0 ? 4 : 1;
+  if (e == 0) e = 1;
+  prevEscape_ = e;
+
+  // 4. Text adjustments.
+  if (text_.sparsePunctuation) {
+    const uint8_t h0 = history.h[0];
+    if (h0 == 0x20) e += 18;
+    if (h0 == kCapitalMarker && text_.mostlyLowercase) e = 1;
+    if (h0 == 0x0A && history.h[1 + text_.crlfLineEnds] == 0x20) e = 1;
+    if (text_.crlfLineEnds && h0 == 0x0D) e = 1;
+  }
+
+  // 5. Code.
+  const uint32_t symbolsTotal = uint32_t(k->sumFreq) + uint32_t(boost);
+  const uint32_t total = symbolsTotal + uint32_t(e);
+  uint32_t found = kNull, prev = kNull, last = kNull;
+  uint32_t cum = 0;
+  if constexpr (Side::kDecode) {
+    const uint32_t t = side.rc.checkedTarget(total);
+    if (t < symbolsTotal) {
+      for (uint32_t n = firstNodeOf(ctx); n; prev = n, n = node(n)->next) {
+        const uint32_t f = node(n)->freq;
+        if (t < cum + f) {
+          found = n;
+          break;
+        }
+        cum += f;
+      }
+      if (!found) throwCorrupt();
+      side.symbol = node(found)->symbol;
+      side.rc.decodeUpdate(cum, node(found)->freq);
+    } else {
+      side.rc.decodeUpdate(symbolsTotal, uint32_t(e));
+    }
+  } else {
+    for (uint32_t n = firstNodeOf(ctx); n; prev = n, n = node(n)->next) {
+      if (node(n)->symbol == side.symbol) {
+        found = n;
+        break;
+      }
+      cum += node(n)->freq;
+    }
+    if (found) side.rc.encode(cum, node(found)->freq, total);
+    else side.rc.encode(symbolsTotal, uint32_t(e), total);
+  }
+
+  if (!found) {
+    for (uint32_t n = prev ? prev : firstNodeOf(ctx); n; n = node(n)->next) last = n;
+    markExcluded(ctx);
+    path_[pathLength_++] = PathEntry{level, last, false};
+    successRun_ = 0;
+    ++missRun_;
+    escapeMode_ = true;
+    if (m) node(m)->freq = static_cast<uint16_t>(node(m)->freq - boost);
+    x.esc = static_cast<uint16_t>(x.esc + 4);
+    return false;
+  }
+
+  ++successRun_;
+  if (!m) {
+    missRun_ = 1;
+  } else {
+    node(m)->freq = static_cast<uint16_t>(node(m)->freq - boost);
+    if (k->numSymbols > 1) {
+      if (found == m) {
+        ++hitCount_;
+        missRun_ = 0;
+      } else {
+        ++missCount_;
+        ++missRun_;
+      }
+    }
+  }
+  uint32_t named = found;
+  if (prev && node(prev)->freq < node(found)->freq) {
+    Node* p = node(prev);
+    Node* n = node(found);
+    std::swap(p->symbol, n->symbol);
+    std::swap(p->freq, n->freq);
+    std::swap(p->successor, n->successor);
+    named = prev;
+    if (pendingNode_ == found) pendingNode_ = prev;
+  }
+  path_[pathLength_++] = PathEntry{level, named, true};
+  x.succ = static_cast<uint16_t>(x.succ + 4);
+  return true;
+}
+
+template <class Side>
+bool Model::codeMasked(Side& side, uint32_t ctx, int level) {
+  Context* k = context(ctx);
+  const int bucket = kCountBucket[k->numSymbols];
+  const int cellIdx = sumClassCell(k->sumFreq);
+  EscapeCell& x = cell(escapeRow(level), bucket, cellIdx);
+
+  int32_t e;
+  const uint32_t cellSum = uint32_t(x.esc) + x.succ;
+  if (cellSum <= 7) {
+    if (x.succ == 1) {
+      const int plainRow = level + 15 * (history.h[0] < 64) + 31 * (history.h[1] < 64);
+      const EscapeCell& y = cell(plainRow, bucket, cellIdx ? cellIdx - 1 : 0);
+      x.succ = static_cast<uint16_t>(y.succ / 2 + 1);
+      x.esc = static_cast<uint16_t>(x.esc + y.esc / 2);
+    }
+    e = 8 * bucket + 8;
+  } else {
+    e = static_cast<int32_t>(uint32_t(x.esc) * k->sumFreq / x.succ);
+    if (e == 0) e = 1;
+    else if (e > 600) e = (cellSum < 140) ? 600 : std::min(e, 1530);
+    if (2 * e < prevEscape_) {
+      e += 1;
+      if (4 * e < prevEscape_) e += 3;
+    }
+    if (cellSum > 2000) {
+      x.succ = static_cast<uint16_t>(x.succ / 2 + 1);
+      x.esc = static_cast<uint16_t>(x.esc / 2);
+    }
+  }
+
+  const uint32_t m = k->lastCoded;
+  int32_t boost = 0;
+  if (m) {
+    boost = std::min<int32_t>((int32_t(node(m)->freq) * 4) >> boostShift_, 6143);
+    node(m)->freq = static_cast<uint16_t>(node(m)->freq + boost);
+  }
+
+  uint32_t found = kNull, last = kNull;
+  uint32_t cum = 0, visible = 0;
+  if constexpr (Side::kDecode) {
+    for (uint32_t n = firstNodeOf(ctx); n; n = node(n)->next) {
+      last = n;
+      if (!excluded(node(n)->symbol)) visible += node(n)->freq;
+    }
+    const uint32_t total = visible + uint32_t(e);
+    const uint32_t t = side.rc.checkedTarget(total);
+    if (t < visible) {
+      for (uint32_t n = firstNodeOf(ctx); n; n = node(n)->next) {
+        if (excluded(node(n)->symbol)) continue;
+        const uint32_t f = node(n)->freq;
+        if (t < cum + f) {
+          found = n;
+          break;
+        }
+        cum += f;
+      }
+      side.symbol = node(found)->symbol;
+      side.rc.decodeUpdate(cum, node(found)->freq);
+    } else {
+      side.rc.decodeUpdate(visible, uint32_t(e));
+    }
+  } else {
+    for (uint32_t n = firstNodeOf(ctx); n; n = node(n)->next) {
+      last = n;
+      const uint8_t s = node(n)->symbol;
+      if (s == side.symbol) {
+        found = n;
+        cum = visible;
+      }
+      if (!excluded(s)) visible += node(n)->freq;
+    }
+    const uint32_t total = visible + uint32_t(e);
+    if (found) side.rc.encode(cum, node(found)->freq, total);
+    else side.rc.encode(visible, uint32_t(e), total);
+  }
+
+  if (m) node(m)->freq = static_cast<uint16_t>(node(m)->freq - boost);
+  if (!found) {
+    markExcluded(ctx);
+    path_[pathLength_++] = PathEntry{level, last, false};
+    x.esc = static_cast<uint16_t>(x.esc + 1);
+    return false;
+  }
+  x.succ = static_cast<uint16_t>(x.succ + 1);
+  const uint32_t first = firstNodeOf(ctx);
+  uint32_t named = found;
+  if (found != first && node(found)->freq >= node(first)->freq) {
+    Node* a = node(found);
+    Node* b = node(first);
+    std::swap(a->symbol, b->symbol);
+    std::swap(a->freq, b->freq);
+    std::swap(a->successor, b->successor);
+    named = first;
+  }
+  path_[pathLength_++] = PathEntry{level, named, true};
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Order 0 and order -1
+
+template <class Side>
+void Model::codeOrder0(Side& side) {
+  // Widths of excluded slots take no room.
+  int32_t excludedWidth = 0;
+  for (int i = 0; i < excludedCount_; ++i) excludedWidth += f0_[symbolSlot_[excludedList_[i]]] - 1;
+  const int32_t total = z0_[0] - excludedWidth;
+
+  if constexpr (Side::kDecode) {
+    int32_t widthAt[258];
+    std::memset(widthAt, 0, sizeof widthAt);
+    for (int i = 0; i < excludedCount_; ++i) {
+      const int slot = symbolSlot_[excludedList_[i]];
+      widthAt[slot] = f0_[slot] - 1;
+    }
+    const uint32_t t = side.rc.checkedTarget(uint32_t(total));
+    int32_t upTo = 0;  // excluded widths of slots 1..i
+    int32_t before = total;
+    int found = 257;
+    int32_t low = 0;
+    for (int i = 1; i <= 256; ++i) {
+      upTo += widthAt[i];
+      const int32_t d = z0_[i] - (excludedWidth - upTo);
+      if (d <= int32_t(t)) {
+        found = i;
+        low = d;
+        break;
+      }
+      before = d;
+    }
+    if (found == 257) {
+      side.rc.decodeUpdate(0, uint32_t(before));
+      codeNewSymbol(side);
+      updateOrder0(symbolSlot_[side.symbol]);
+    } else {
+      side.rc.decodeUpdate(uint32_t(low), uint32_t(before - low));
+      side.symbol = slotSymbol_[found];
+      ++codedAtLevel_[0];
+      updateOrder0(found);
+    }
+  } else {
+    const int slot = symbolSlot_[side.symbol];
+    const int32_t width = f0_[slot] - 1;
+    if (width == 0) {
+      side.rc.encode(0, uint32_t(z0_[256]), uint32_t(total));
+      codeNewSymbol(side);
+    } else {
+      int32_t above = 0;
+      for (int i = 0; i < excludedCount_; ++i) {
+        const int s = symbolSlot_[excludedList_[i]];
+        if (s > slot) above += f0_[s] - 1;
+      }
+      side.rc.encode(uint32_t(z0_[slot] - above), uint32_t(width), uint32_t(total));
+      ++codedAtLevel_[0];
+    }
+    updateOrder0(slot);
+  }
+}
+
+template <class Side>
+void Model::codeNewSymbol(Side& side) {
+  int s;
+  if constexpr (Side::kDecode) {
+    const uint32_t t = side.rc.checkedTarget(uint32_t(newTable_[0]));
+    int lo = 1, hi = 257;  // smallest i with newTable_[i] <= t
+    while (lo < hi) {
+      const int mid = (lo + hi) / 2;
+      if (newTable_[mid] <= int32_t(t)) hi = mid;
+      else lo = mid + 1;
+    }
+    s = lo - 1;
+    side.rc.decodeUpdate(uint32_t(newTable_[s + 1]), uint32_t(newTable_[s] - newTable_[s + 1]));
+    side.symbol = static_cast<uint8_t>(s);
+  } else {
+    s = side.symbol;
+    side.rc.encode(uint32_t(newTable_[s + 1]), uint32_t(newTable_[s] - newTable_[s + 1]),
+                   uint32_t(newTable_[0]));
+  }
+  for (int j = 0; j <= s; ++j) --newTable_[j];
+  if (newTable_[0] == 0) {
+    const int32_t v = z0_[256];
+    for (int j = 0; j <= 256; ++j) z0_[j] -= v;
+  }
+}
+
+void Model::updateOrder0(int slot) {
+  if ((codedAtLevel_[0] + 1) % 1024 == 0) {
+    const uint32_t high = codedAtLevel_[order_];
+    const uint32_t low = codedAtLevel_[0];
+    if (low > 3 * high) rescaleLimit0_ = (low / (high + 1) <= 10) ? 6143 : 32767;
+    else rescaleLimit0_ = 1407;
+  }
+  if (z0_[0] >= rescaleLimit0_) {
+    if (z0_[256] > 1) --z0_[256];
+    int32_t v = z0_[256];
+    for (int m = 256; m >= 0; --m) {
+      z0_[m] = v;
+      f0_[m] = (f0_[m] + 2) / 2;
+      v += f0_[m] - 1;
+    }
+  }
+  int j = slot;
+  if (f0_[j] == f0_[j - 1]) {
+    int e = j - 1;
+    while (e > 1 && f0_[e - 1] == f0_[j]) --e;
+    const uint8_t a = slotSymbol_[e], b = slotSymbol_[j];
+    slotSymbol_[e] = b;
+    slotSymbol_[j] = a;
+    symbolSlot_[b] = static_cast<uint16_t>(e);
+    symbolSlot_[a] = static_cast<uint16_t>(j);
+    j = e;
+  }
+  f0_[j] += 2;
+  for (int m = 0; m < j; ++m) z0_[m] += 2;
+}
+
+// ---------------------------------------------------------------------------
+// The step and the update
+
+template <class Side>
+void Model::step(Side& side) {
+  excludedCount_ = 0;
+  pathLength_ = 0;
+
+  if (!firstDone_) {
+    firstDone_ = true;
+    codeNewSymbol(side);
+    updateOrder0(symbolSlot_[side.symbol]);
+    current_ = root_;
+    lastLevel_ = 0;
+    updateModel(side.symbol);
+    return;
+  }
+
+  currentLevel_ = order_;
+  if (fastSuccessor_) {
+    const uint32_t fs = fastSuccessor_;
+    current_ = fs;
+    levelContext_[order_] = fs;
+    if (codeFirst(side, fs, order_)) {
+      updateModel(side.symbol);
+      ++codedAtLevel_[order_];
+      lastLevel_ = order_;
+      return;
+    }
+    currentLevel_ = row_.nextLevel[order_];
+  }
+
+  for (;;) {
+    const uint32_t rec = lookupContext();
+    if (!rec) break;
+    current_ = rec;
+    const bool found =
+        escapeMode_ ? codeMasked(side, rec, currentLevel_) : codeFirst(side, rec, currentLevel_);
+    if (found) {
+      ++codedAtLevel_[currentLevel_];
+      lastLevel_ = currentLevel_;
+      updateModel(side.symbol);
+      return;
+    }
+    currentLevel_ = row_.nextLevel[currentLevel_];
+  }
+
+  current_ = root_;
+  codeOrder0(side);
+  lastLevel_ = 0;
+  updateModel(side.symbol);
+}
+
+void Model::halveContext(Context* k) {
+  uint32_t sum = 0;
+  for (Node* n = &k->firstSymbol;; n = node(n->next)) {
+    n->freq = static_cast<uint16_t>(n->freq - (n->freq >> 1));
+    sum += n->freq;
+    if (!n->next) break;
+  }
+  k->sumFreq = static_cast<uint16_t>(sum);
+}
+
+void Model::updateModel(uint8_t s) {
+  const Context* r = context(current_);
+  const PathEntry* lastEntry = pathLength_ ? &path_[pathLength_ - 1] : nullptr;
+  const Node* f = (lastEntry && lastEntry->found) ? node(lastEntry->node) : nullptr;
+
+  for (int i = 0; i < pathLength_; ++i) {
+    const PathEntry& entry = path_[i];
+    const int level = entry.level;
+    const uint32_t kOff = levelContext_[level];
+    Context* k = context(kOff);
+    Level& lv = levels_[level];
+
+    if (entry.found) {
+      k->lastCoded = entry.node;
+      if (k->sumFreq >= kRescaleLimit[level]) halveContext(k);
+      Node* n = node(entry.node);
+      n->freq = static_cast<uint16_t>(n->freq + 8);
+      k->sumFreq = static_cast<uint16_t>(k->sumFreq + 8);
+      if (k->activity < kActivityCap[level]) k->activity = static_cast<uint8_t>(k->activity + 16);
+      if (level == order_) {
+        if (pendingNode_) {
+          node(pendingNode_)->successor = kOff;
+          pendingNode_ = kNull;
+        }
+        fastSuccessor_ = n->successor;
+      }
+    } else if (k->sumFreq == 0) {
+      int32_t freq;
+      if (r->firstSymbol.symbol == s) {
+        freq = (int32_t(r->firstSymbol.freq) * 16) / ((int32_t(r->sumFreq) >> 2) + r->numSymbols + 4) + 8;
+      } else if (f) {
+        freq = std::min<int32_t>(
+            (int32_t(f->freq) * 32) / (2 * int32_t(r->numSymbols) - f->freq + r->sumFreq) + 8, 8191);
+      } else {
+        freq = 8;
+      }
+      k->firstSymbol.symbol = s;
+      k->firstSymbol.freq = static_cast<uint16_t>(freq);
+      k->firstSymbol.next = kNull;
+      k->firstSymbol.successor = kNull;
+      k->sumFreq = static_cast<uint16_t>(freq);
+      if (level == order_) {
+        if (pendingNode_) node(pendingNode_)->successor = kOff;
+        pendingNode_ = firstNodeOf(kOff);
+        fastSuccessor_ = kNull;
+      }
+      k->numSymbols = 1;
+      k->lastCoded = kNull;
+    } else if (lv.nodeFree) {
+      if (k->numSymbols == 1) {
+        k->firstSymbol.freq = static_cast<uint16_t>(k->firstSymbol.freq - (k->firstSymbol.freq >> 4));
+        k->sumFreq = k->firstSymbol.freq;
+      }
+      if (k->numSymbols <= 2 && k->sumFreq > 180) halveContext(k);
+      const uint32_t nOff = lv.nodeFree;
+      Node* n = node(nOff);
+      lv.nodeFree = n->next;
+      int32_t freq = 8;
+      int32_t sum = k->sumFreq + 8;
+      if (f) {
+        int32_t d;
+        if (r->firstSymbol.symbol == s) {
+          d = (int32_t(f->freq) * 32) / ((int32_t(r->sumFreq) >> 2) + 8 * int32_t(r->numSymbols));
+          k->lastCoded = nOff;
+        } else {
+          int32_t kk = 2 * (int32_t(r->numSymbols) - int32_t(k->numSymbols));
+          if (kk < 1) kk = 1;
+          d = (int32_t(f->freq) * 16) / ((int32_t(r->sumFreq) >> 2) + kk);
+          k->lastCoded = kNull;
+        }
+        freq += d;
+        sum += d;
+      }
+      n->freq = static_cast<uint16_t>(freq);
+      k->sumFreq = static_cast<uint16_t>(sum);
+      n->symbol = s;
+      n->next = kNull;
+      n->successor = kNull;
+      node(entry.node)->next = nOff;
+      k->activity >>= 1;
+      if (level == order_) {
+        if (pendingNode_) node(pendingNode_)->successor = kOff;
+        pendingNode_ = nOff;
+        fastSuccessor_ = kNull;
+      }
+      k->numSymbols = static_cast<uint8_t>(k->numSymbols + 1);
+    } else {
+      k->lastCoded = kNull;
+      if (level == order_) {
+        if (pendingNode_) {
+          node(pendingNode_)->successor = kNull;
+          pendingNode_ = kNull;
+        }
+        fastSuccessor_ = kNull;
+      }
+      if (lv.nodesLinked < lv.nodeCapacity) {
+        extendNodePool(level);
+      } else {
+        do collectGarbage(level);
+        while (!lv.nodeFree);
+      }
+    }
+  }
+  escapeMode_ = false;
+  pathLength_ = 0;
+}
+
+void Model::encodeByte(RangeEncoder& rc, uint8_t s, int32_t stamp) {
+  stamp_ = stamp;
+  EncodeSide side{rc, s};
+  step(side);
+}
+
+uint8_t Model::decodeByte(RangeDecoder& rc, int32_t stamp) {
+  stamp_ = stamp;
+  DecodeSide side{rc};
+  step(side);
+  return side.symbol;
+}
+
+void Model::adaptBoostShift() {
+  const int32_t v = missCount_ + hitCount_;
+  if (v <= 50) {
+    boostShift_ = 4;
+    return;
+  }
+  boostShift_ = kShiftByMissRate[(100 * missCount_ + 100) / (v + 2)];
+  if (v > 365) {
+    missCount_ /= 2;
+    hitCount_ /= 2;
+  }
+}
+
+void Model::breakSuccessorChain() {
+  if (pendingNode_) {
+    node(pendingNode_)->successor = kNull;
+    pendingNode_ = kNull;
+  }
+  fastSuccessor_ = kNull;
+}
+
+}  // namespace velt::model

@@ -1,0 +1,193 @@
+// The PPM model: hashed contexts of orders 1..7 in fixed pools, an order-0
+// model and a uniform order -1 table for bytes never seen. One Model is one
+// session's model; encoder and decoder run the same code paths so their
+// statistics cannot drift apart.
+//
+// Pool invariants:
+// - All records and nodes live in one arena; links are 32-bit byte offsets
+//   into it (0 = null), so the model's memory is what the user chose.
+// - A record in a hash chain holds at least one symbol (sumFreq > 0) except
+//   between its creation by the lookup and the update of the same step.
+// - sumFreq equals the sum of the freq of the record's nodes.
+// - Nodes are linked into a level's free list lazily, kNodeChunk at a time.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "coder/range_coder.h"
+#include "model/tables.h"
+#include "velt/velt.h"
+
+namespace velt::model {
+
+#pragma pack(push, 1)
+struct Node {
+  uint8_t symbol;
+  uint16_t freq;
+  uint32_t next;       // next node of the context, or next free node
+  uint32_t successor;  // highest-level context that followed (highest level only)
+};
+
+struct Context {
+  uint16_t sumFreq;  // 0: created but empty, or free
+  uint8_t contextBytes[7];
+  uint8_t activity;
+  uint8_t numSymbols;  // 8 bits: 256 symbols store 0
+  Node firstSymbol;
+  uint32_t lastCoded;
+  uint32_t chainNext;  // next record of the bucket, or next free record
+};
+#pragma pack(pop)
+
+static_assert(sizeof(Node) == 11, "nodes are packed");
+static_assert(sizeof(Context) == 30, "records are packed");
+
+// The ten most recent bytes the model coded or interleaved coding predicted,
+// newest first.
+struct History {
+  uint8_t h[10] = {1, 2, 4, 8, 16, 32, 64, 0, 0, 0};
+  void push(uint8_t b) {
+    std::memmove(h + 1, h, 9);
+    h[0] = b;
+  }
+  uint8_t operator[](int i) const { return h[i]; }
+};
+
+struct EscapeCell {
+  uint16_t esc;
+  uint16_t succ;
+};
+
+// Text-mode flags the escape estimate reads.
+struct ModelTextFlags {
+  bool sparsePunctuation = false;
+  bool mostlyLowercase = false;
+  bool crlfLineEnds = false;
+};
+
+class Model {
+ public:
+  // order 4..7, pseudoOrder 0..2, memoryIndex 0..8; textMode enlarges the
+  // low-order pools.
+  Model(int order, int pseudoOrder, int memoryIndex, bool textMode, const ModelTextFlags& text);
+  ~Model();
+  Model(const Model&) = delete;
+  Model& operator=(const Model&) = delete;
+
+  // One byte through the model, update included. `stamp` is the driver's
+  // symbol counter, which must differ from one model byte to the next.
+  void encodeByte(RangeEncoder& rc, uint8_t s, int32_t stamp);
+  uint8_t decodeByte(RangeDecoder& rc, int32_t stamp);
+
+  void adaptBoostShift();
+  void breakSuccessorChain();
+
+  History history;
+  ModelCounters counters;
+
+  // Introspection for tests.
+  int boostShift() const { return boostShift_; }
+  void setMissHitCounts(int misses, int hits) { missCount_ = misses, hitCount_ = hits; }
+  uint32_t nodesLinked(int level) const { return levels_[level].nodesLinked; }
+  uint32_t nodeCapacity(int level) const { return levels_[level].nodeCapacity; }
+  uint32_t contextCapacity(int level) const { return levels_[level].contextCapacity; }
+  size_t arenaBytes() const { return arenaSize_; }
+
+ private:
+  struct Level {
+    uint32_t nodeBase = 0, nodeCapacity = 0, nodeFree = 0, nodesLinked = 0;
+    uint32_t contextBase = 0, contextCapacity = 0, contextFree = 0, contextsUsed = 0;
+    uint32_t hashSize = 0;
+    uint32_t* buckets = nullptr;
+    int parity = 0;
+  };
+
+  struct PathEntry {
+    int level;
+    uint32_t node;
+    bool found;
+  };
+
+  Node* node(uint32_t off) { return reinterpret_cast<Node*>(arena_ + off); }
+  Context* context(uint32_t off) { return reinterpret_cast<Context*>(arena_ + off); }
+  static uint32_t firstNodeOf(uint32_t ctx) { return ctx + offsetof(Context, firstSymbol); }
+
+  // Lookup and memory.
+  uint32_t bucketIndex(int level) const;
+  uint32_t lookupContext();
+  void extendNodePool(int level);
+  uint32_t takeContext(int level);
+  void collectGarbage(int level);
+
+  // Coding in one context; return true when the symbol was found.
+  template <class Side>
+  bool codeFirst(Side& side, uint32_t ctx, int level);
+  template <class Side>
+  bool codeMasked(Side& side, uint32_t ctx, int level);
+  template <class Side>
+  void codeOrder0(Side& side);
+  template <class Side>
+  void codeNewSymbol(Side& side);
+  template <class Side>
+  void step(Side& side);
+
+  EscapeCell& cell(int row, int bucket, int idx) {
+    return escapes_[(row * kEscapeBuckets + bucket) * kEscapeCells + idx];
+  }
+  int escapeRow(int level) const;
+  void markExcluded(uint32_t ctx);
+  bool excluded(uint8_t s) const { return exclusionStamp_[s] == stamp_; }
+
+  void updateOrder0(int slot);
+  void removeNewSymbol(int s);
+  void updateModel(uint8_t s);
+  void halveContext(Context* k);
+
+  int order_, pseudoOrder_;
+  OrderRow row_;
+  ModelTextFlags text_;
+  uint16_t rescaleLimit0_ = kRescaleLimit[0];
+
+  uint8_t* arena_ = nullptr;
+  size_t arenaSize_ = 0;
+  uint32_t* buckets_ = nullptr;
+  std::vector<EscapeCell> escapes_;
+  Level levels_[kLevels];
+  uint32_t root_ = 0;
+
+  // Order 0 and order -1.
+  int32_t f0_[257];
+  int32_t z0_[258];
+  uint8_t slotSymbol_[257];
+  uint16_t symbolSlot_[256];
+  int32_t newTable_[258];
+  bool firstDone_ = false;
+
+  // Per-step state.
+  int32_t stamp_ = 0;
+  int32_t exclusionStamp_[256];
+  uint8_t excludedList_[256];
+  int excludedCount_ = 0;
+  PathEntry path_[8];
+  int pathLength_ = 0;
+  uint32_t levelContext_[kLevels] = {};
+  int currentLevel_ = 0;
+  uint32_t current_ = 0;  // record that coded the symbol (or the root)
+
+  // Across steps.
+  int boostShift_ = 4;
+  uint8_t missRun_ = 1;
+  int32_t prevEscape_ = 1;
+  int32_t successRun_ = 0;
+  int32_t hitCount_ = 0, missCount_ = 0;
+  int lastLevel_ = 0;
+  bool escapeMode_ = false;
+  uint32_t pendingNode_ = 0;
+  uint32_t fastSuccessor_ = 0;
+  uint32_t codedAtLevel_[kLevels] = {};
+};
+
+}  // namespace velt::model
