@@ -27,6 +27,11 @@ class RangeEncoder {
     uint32_t r = range_ / total;
     low_ += cumLow * r;
     range_ = freq * r;
+    normalize();
+  }
+
+  // Emits settled top bytes; shrinks the range instead of carrying.
+  void normalize() {
     while (true) {
       if ((low_ ^ (low_ + range_)) >= kRangeTop) {
         if (range_ >= kRangeBottom) break;
@@ -36,6 +41,12 @@ class RangeEncoder {
       low_ <<= 8;
       range_ <<= 8;
     }
+  }
+
+  // Test access: puts the registers in a given state.
+  void setState(uint32_t low, uint32_t range) {
+    low_ = low;
+    range_ = range;
   }
 
   void flush() {

@@ -1,0 +1,169 @@
+// Range coder and cumulative tables: the documented numeric cases, and
+// randomized round trips that also check the decoder reads exactly what the
+// encoder wrote.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "coder/cumulative_table.h"
+#include "coder/range_coder.h"
+#include "container/crc16.h"
+
+namespace velt {
+namespace {
+
+TEST(RangeCoder, ShrinksRangeInsteadOfCarrying) {
+  MemorySink sink;
+  RangeEncoder rc(sink, nullptr);
+  rc.setState(0x00FFFF00u, 0x200u);
+  rc.normalize();
+  EXPECT_EQ(rc.low(), 0xFFFF0000u);
+  EXPECT_EQ(rc.range(), 0x10000u);
+  sink.finish();
+  ASSERT_EQ(sink.data().size(), 1u);
+  EXPECT_EQ(sink.data()[0], 0x00);
+}
+
+TEST(RangeCoder, WholeTotalKeepsLowAndDropsTheRemainder) {
+  for (uint32_t total : {3u, 7u, 1000u, 32768u}) {
+    MemorySink sink;
+    RangeEncoder rc(sink, nullptr);
+    rc.setState(0x12345678u, 0x00F00000u);
+    rc.encode(0, total, total);
+    // Nothing settles here, so no normalisation step interferes.
+    EXPECT_EQ(rc.low(), 0x12345678u);
+    EXPECT_EQ(rc.range(), 0x00F00000u - 0x00F00000u % total) << total;
+  }
+}
+
+TEST(RangeCoder, RandomSymbolsRoundTripAndDecoderReadsExactlyTheBody) {
+  std::mt19937 rng(12345);
+  struct Sym {
+    uint32_t low, freq, total;
+  };
+  std::vector<Sym> syms;
+  for (int i = 0; i < 200000; ++i) {
+    uint32_t total = 1 + rng() % 32768;
+    if (i % 7 == 0) total = 1 + rng() % 4;
+    uint32_t low = rng() % total;
+    uint32_t freq = 1 + rng() % (total - low);
+    syms.push_back({low, freq, total});
+  }
+  MemorySink sink;
+  RangeEncoder enc(sink, nullptr);
+  for (const Sym& s : syms) enc.encode(s.low, s.freq, s.total);
+  enc.flush();
+  sink.finish();
+  const std::vector<uint8_t>& body = sink.data();
+
+  MemorySource src(body.data(), body.size());
+  RangeDecoder dec(src);
+  dec.start();
+  for (size_t i = 0; i < syms.size(); ++i) {
+    const Sym& s = syms[i];
+    uint32_t v = dec.checkedTarget(s.total);
+    ASSERT_GE(v, s.low) << i;
+    ASSERT_LT(v, s.low + s.freq) << i;
+    dec.decodeUpdate(s.low, s.freq);
+  }
+  EXPECT_EQ(dec.overrun(), 0);
+  EXPECT_EQ(src.get(), ByteSource::kEnd);
+}
+
+TEST(RangeCoder, TruncatedBodyReadsOnesThenFails) {
+  MemorySink sink;
+  RangeEncoder enc(sink, nullptr);
+  for (int i = 0; i < 1000; ++i) enc.encode(i % 250, 1, 256);
+  enc.flush();
+  sink.finish();
+  std::vector<uint8_t> body = sink.data();
+  body.resize(body.size() / 2);
+  MemorySource src(body.data(), body.size());
+  RangeDecoder dec(src);
+  dec.start();
+  EXPECT_THROW(
+      {
+        for (int i = 0; i < 1000; ++i) {
+          uint32_t v = dec.checkedTarget(256);
+          dec.decodeUpdate(v, 1);
+        }
+      },
+      Error);
+  EXPECT_GT(dec.overrun(), kMaxOverrunBytes);
+}
+
+TEST(RangeCoder, TargetAtTotalIsCorrupt) {
+  // A body of all ones puts the target past any small total.
+  std::vector<uint8_t> body(16, 0xFF);
+  MemorySource src(body.data(), body.size());
+  RangeDecoder dec(src);
+  dec.start();
+  try {
+    dec.checkedTarget(2);
+    FAIL() << "no error";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.kind(), ErrorKind::Corrupt);
+    EXPECT_STREQ(e.what(), "Input data corrupt");
+  }
+}
+
+TEST(Crc16, MatchesTheXmodemCheckValue) {
+  Crc16 crc;
+  for (char c : std::string("123456789")) crc.update(static_cast<uint8_t>(c));
+  EXPECT_EQ(crc.value, 0x31C3);
+}
+
+template <int N>
+std::vector<int32_t> entries(const CumulativeTable<N>& t) {
+  std::vector<int32_t> v;
+  for (int k = 0; k < N; ++k) v.push_back(t[k]);
+  return v;
+}
+
+TEST(CumulativeTable, HalvingKeepsEveryLiveSymbolAtLeastOne) {
+  CumulativeTable<4> a;
+  a.halveTable();
+  EXPECT_EQ(entries(a), (std::vector<int32_t>{0, 1, 2, 3}));
+
+  CumulativeTable<4> b;
+  b.set(1, 10), b.set(2, 10), b.set(3, 30);
+  b.halveTable();
+  EXPECT_EQ(entries(b), (std::vector<int32_t>{0, 5, 5, 15}));
+
+  CumulativeTable<3> c;
+  c.set(1, 3), c.set(2, 4);
+  c.halveTable();
+  EXPECT_EQ(entries(c), (std::vector<int32_t>{0, 1, 2}));
+}
+
+TEST(CumulativeTable, RunTableHalvesAfterThirtyThreeZeroLengths) {
+  CumulativeTable<192> t;
+  for (int i = 0; i < 32; ++i) t.update(0, 120, 4096);
+  EXPECT_EQ(t[1], 1 + 32 * 120);
+  t.update(0, 120, 4096);
+  EXPECT_EQ(t[1], 1980);
+  EXPECT_EQ(t.total(), 2170);
+  for (int k = 0; k + 1 < 192; ++k) EXPECT_GE(t[k + 1] - t[k], 1) << k;
+}
+
+TEST(CumulativeTable, DecodesBothEndsOfAnInterval) {
+  CumulativeTable<10> t;
+  t.update(3, 100, 16382);
+  t.update(7, 50, 16382);
+  for (int s = 0; s < 9; ++s) {
+    for (int32_t v : {t[s], t[s + 1] - 1}) {
+      MemorySink sink;
+      RangeEncoder enc(sink, nullptr);
+      enc.encode(static_cast<uint32_t>(v), 1, static_cast<uint32_t>(t.total()));
+      enc.flush();
+      sink.finish();
+      MemorySource src(sink.data().data(), sink.data().size());
+      RangeDecoder dec(src);
+      dec.start();
+      EXPECT_EQ(t.decodeSymbol(dec), s) << "v=" << v;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace velt

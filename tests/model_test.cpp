@@ -1,0 +1,132 @@
+// The model's documented numeric cases, seen through the intervals it hands
+// to the range coder, plus its memory management under pressure.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "model/model.h"
+#include "test_util.h"
+
+namespace velt {
+namespace {
+
+struct Interval {
+  uint32_t low, freq, total;
+  bool operator==(const Interval& o) const {
+    return low == o.low && freq == o.freq && total == o.total;
+  }
+};
+
+std::ostream& operator<<(std::ostream& os, const Interval& i) {
+  return os << "(" << i.low << "," << i.freq << "," << i.total << ")";
+}
+
+struct IntervalLog : CodingObserver {
+  std::vector<Interval> intervals;
+  void interval(uint32_t low, uint32_t freq, uint32_t total) override {
+    intervals.push_back({low, freq, total});
+  }
+};
+
+std::vector<Interval> encodeIntervals(const std::vector<uint8_t>& data, const char* switches) {
+  Settings s = test::settingsFromSwitches(switches);
+  MemorySource in(data.data(), data.size());
+  MemorySink out;
+  IntervalLog log;
+  encodeStream(in, out, s, nullptr, &log);
+  return log.intervals;
+}
+
+TEST(Model, FirstByteGoesThroughTheUniformTable) {
+  auto iv = encodeIntervals({'a', 'a'}, "-da -rld -icd");
+  ASSERT_EQ(iv.size(), 2u);
+  EXPECT_EQ(iv[0], (Interval{256 - 98, 1, 256}));
+  // After one byte, slot 1 holds it with width 2 above an escape of 27.
+  EXPECT_EQ(iv[1], (Interval{27, 2, 29}));
+}
+
+TEST(Model, SecondNewByteHasTotal255) {
+  auto iv = encodeIntervals({'a', 'b'}, "-da -rld -icd");
+  ASSERT_EQ(iv.size(), 3u);
+  EXPECT_EQ(iv[1], (Interval{0, 27, 29}));  // order-0 escape
+  EXPECT_EQ(iv[2].total, 255u);             // 'a' has left the table
+  EXPECT_EQ(iv[2].freq, 1u);
+}
+
+TEST(Model, NewContextGivesByteZeroFrequency19) {
+  // The second 0 creates a level-1 context from the root record, whose first
+  // symbol is byte 0: 128 / (6 + 1 + 4) + 8 = 19. The third 0 is coded there
+  // with a fresh escape cell (8 for one symbol, +4 for the level step).
+  auto iv = encodeIntervals({0, 0, 0}, "-da -rld -icd");
+  ASSERT_EQ(iv.size(), 3u);
+  EXPECT_EQ(iv[2], (Interval{0, 19, 31}));
+}
+
+TEST(Model, BoostShiftFollowsTheMissRate) {
+  model::Model m(5, 0, 0, false, {});
+  m.setMissHitCounts(20, 31);
+  m.adaptBoostShift();
+  EXPECT_EQ(m.boostShift(), 2);  // (2000 + 100) / 53 = 39
+  m.setMissHitCounts(10, 40);
+  m.adaptBoostShift();
+  EXPECT_EQ(m.boostShift(), 4);  // 50 decisions or fewer
+  m.setMissHitCounts(300, 100);
+  m.adaptBoostShift();
+  EXPECT_EQ(m.boostShift(), 5);
+}
+
+TEST(Model, NodePoolsAreLinkedInChunks) {
+  model::Model m(4, 0, 0, false, {});
+  EXPECT_EQ(m.nodeCapacity(4), 163839u);
+  EXPECT_EQ(m.nodesLinked(4), 16383u);
+  model::Model t(5, 0, 0, true, {});
+  EXPECT_EQ(t.nodeCapacity(2), 29696u);
+  EXPECT_EQ(t.contextCapacity(1), 200u);
+  EXPECT_EQ(t.contextCapacity(2), 5120u);
+}
+
+TEST(Model, ArenaMatchesTheChosenMemory) {
+  for (int order = 4; order <= 7; ++order) {
+    for (int mi = 0; mi <= 8; ++mi) {
+      model::Model m(order, 0, mi, false, {});
+      const double mb = double(m.arenaBytes()) / 1e6;
+      const double chosen = 10 + 5 * mi;
+      EXPECT_LT(mb, chosen * 1.1) << "order " << order << " memory " << chosen;
+      EXPECT_GT(mb, chosen * 0.75) << "order " << order << " memory " << chosen;
+    }
+  }
+}
+
+// Varied data well beyond a 10 MB model: the corpus, and copies of it with
+// bytes remapped so the contexts keep changing.
+std::vector<uint8_t> pressureInput() {
+  std::vector<uint8_t> all;
+  for (const std::string& f : test::corpusFiles()) {
+    auto d = test::readFile(test::corpusPath(f));
+    all.insert(all.end(), d.begin(), d.end());
+  }
+  std::vector<uint8_t> out = all;
+  uint8_t key = 1;
+  while (out.size() < (9u << 20)) {
+    for (uint8_t b : all) out.push_back(static_cast<uint8_t>((b ^ key) + key));
+    key = static_cast<uint8_t>(key * 5 + 3);
+  }
+  return out;
+}
+
+TEST(Model, GarbageCollectionRunsAndRoundTripsAtPseudoOrder8) {
+  const std::vector<uint8_t> data = pressureInput();
+  Settings s = test::settingsFromSwitches("-o8 -m:10");
+  EncodeResult er;
+  std::vector<uint8_t> packed = compress(data.data(), data.size(), s, &er);
+  EXPECT_GT(er.counters.garbageCollections, 0u);
+  EXPECT_GT(er.counters.poolExtensions, 0u);
+  DecodeResult dr;
+  std::vector<uint8_t> restored = decompress(packed.data(), packed.size(), &dr);
+  EXPECT_EQ(dr.counters.garbageCollections, er.counters.garbageCollections);
+  EXPECT_TRUE(dr.crcOk());
+  EXPECT_TRUE(restored == data);
+}
+
+}  // namespace
+}  // namespace velt

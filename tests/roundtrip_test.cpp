@@ -1,0 +1,112 @@
+// Whole-pipeline round trips over the corpus and generated data, determinism,
+// and independence of sessions in one process.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+
+#include "test_util.h"
+
+namespace velt {
+namespace {
+
+TEST(RoundTrip, CorpusAtEveryOrder) {
+  for (const char* sw : {"-o4", "-o5", "-o6", "-o7", "-o8", "-o9"}) {
+    for (const std::string& f : test::corpusFiles()) {
+      SCOPED_TRACE(std::string(sw) + " " + f);
+      test::roundTrip(test::readFile(test::corpusPath(f)), test::settingsFromSwitches(sw));
+    }
+  }
+}
+
+TEST(RoundTrip, CorpusAtSmallestAndLargestMemory) {
+  for (const char* sw : {"-o5 -m:10", "-o5 -m:50", "-o8 -m:10", "-o8 -m:50"}) {
+    for (const std::string& f : test::corpusFiles()) {
+      SCOPED_TRACE(std::string(sw) + " " + f);
+      test::roundTrip(test::readFile(test::corpusPath(f)), test::settingsFromSwitches(sw));
+    }
+  }
+}
+
+// Inputs for the stage sweep: the corpus, this build's own executable and
+// two system executables (x86 code for the e8 stage).
+std::vector<std::pair<std::string, std::vector<uint8_t>>> stageInputs() {
+  std::vector<std::pair<std::string, std::vector<uint8_t>>> inputs;
+  for (const std::string& f : test::corpusFiles())
+    inputs.emplace_back(f, test::readFile(test::corpusPath(f)));
+  inputs.emplace_back("velt", test::readFile(VELT_BINARY));
+  int found = 0;
+  for (const char* exe : {"/usr/bin/cmp", "/usr/bin/env", "/usr/bin/touch", "/usr/bin/tr"}) {
+    if (found < 2 && std::filesystem::exists(exe)) {
+      inputs.emplace_back(exe, test::readFile(exe));
+      ++found;
+    }
+  }
+  return inputs;
+}
+
+TEST(RoundTrip, EveryStageCombination) {
+  const auto inputs = stageInputs();
+  for (const char* order : {"-o5", "-o8"})
+    for (const char* rl : {"-rl3", "-rl4", "-rld"})
+      for (const char* ic : {"-ics", "-icf", "-icd"})
+        for (const char* e8 : {"-e8s", "-e8f", "-e8d"}) {
+          const std::string sw = std::string(order) + " " + rl + " " + ic + " " + e8;
+          const Settings s = test::settingsFromSwitches(sw);
+          for (const auto& [name, data] : inputs) {
+            SCOPED_TRACE(sw + " " + name);
+            test::roundTrip(data, s);
+          }
+        }
+}
+
+TEST(RoundTrip, GeneratedEdgeInputs) {
+  std::mt19937 rng(99);
+  std::vector<std::vector<uint8_t>> inputs = {
+      {}, {0}, {0xE8}, {0xFF, 0xFF}, std::vector<uint8_t>(100000, 0),
+      std::vector<uint8_t>(1000, 0xE8)};
+  std::vector<uint8_t> random(300000), all;
+  for (auto& b : random) b = static_cast<uint8_t>(rng());
+  inputs.push_back(random);
+  for (int i = 0; i < 256 * 4; ++i) all.push_back(static_cast<uint8_t>(i));
+  inputs.push_back(all);
+  std::vector<uint8_t> words;
+  for (int i = 0; i < 60000; ++i) words.push_back(static_cast<uint8_t>("ab  \n"[rng() % 5]));
+  inputs.push_back(words);
+  for (const char* sw : {"", "-da", "-o4 -rl3 -icf -e8f", "-o9 -m:10", "-o6 -mt1"}) {
+    for (const auto& d : inputs) {
+      SCOPED_TRACE(std::string(sw) + " size " + std::to_string(d.size()));
+      test::roundTrip(d, test::settingsFromSwitches(sw));
+    }
+  }
+}
+
+TEST(RoundTrip, EmptyInputIsTheHeaderAlone) {
+  std::vector<uint8_t> packed = compress(nullptr, 0, Settings{});
+  EXPECT_EQ(packed, (std::vector<uint8_t>{0x76, 0x54, 0, 0, 0, 0, 0, 0, 0x42, 0x28}));
+  DecodeResult r;
+  EXPECT_TRUE(decompress(packed.data(), packed.size(), &r).empty());
+  EXPECT_TRUE(r.crcOk());
+}
+
+TEST(RoundTrip, SameInputGivesSameBytesAndSessionsDoNotShareState) {
+  const auto a = test::readFile(test::corpusPath("text/alice29.txt"));
+  const auto b = test::readFile(test::corpusPath("binary/kennedy.xls"));
+  const Settings s = test::settingsFromSwitches("-o8");
+  const auto pa = compress(a.data(), a.size(), s);
+  const auto pb = compress(b.data(), b.size(), s);
+  EXPECT_EQ(compress(a.data(), a.size(), s), pa);
+
+  // Two encoders and two decoders alive at once, fed byte-interleaved work.
+  MemorySource ina(a.data(), a.size()), inb(b.data(), b.size());
+  MemorySink outa, outb;
+  encodeStream(ina, outa, s);
+  encodeStream(inb, outb, s);
+  EXPECT_EQ(outa.data(), pa);
+  EXPECT_EQ(outb.data(), pb);
+  EXPECT_EQ(decompress(pb.data(), pb.size()), b);
+  EXPECT_EQ(decompress(pa.data(), pa.size()), a);
+}
+
+}  // namespace
+}  // namespace velt

@@ -1,0 +1,171 @@
+// Run-length, interleaved and e8 stages: which coder takes which byte, seen
+// through the drivers' observer on both sides.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "coder/e8.h"
+#include "test_util.h"
+
+namespace velt {
+namespace {
+
+struct Events : CodingObserver {
+  std::vector<std::string> log;
+  std::vector<int> models;
+  int hits = 0, misses = 0;
+  int32_t switchedOffAt = -1;
+  void modelByte(uint8_t b) override {
+    log.push_back("m" + std::to_string(b));
+    models.push_back(b);
+  }
+  void runLength(int n) override { log.push_back("r" + std::to_string(n)); }
+  void progressionLength(int n) override { log.push_back("p" + std::to_string(n)); }
+  void repeatDecision(bool hit) override {
+    log.push_back(hit ? "hit" : "miss");
+    (hit ? hits : misses) += 1;
+  }
+  void interleaveSwitchedOff(int32_t at) override { switchedOffAt = at; }
+};
+
+// Encodes with an observer, decodes with another, checks the round trip and
+// that both sides saw the same events.
+Events observe(const std::vector<uint8_t>& data, const char* switches) {
+  Settings s = test::settingsFromSwitches(switches);
+  Events enc, dec;
+  MemorySource in(data.data(), data.size());
+  MemorySink out;
+  encodeStream(in, out, s, nullptr, &enc);
+  MemorySource packed(out.data().data(), out.data().size());
+  MemorySink restored;
+  DecodeResult r = decodeStream(packed, restored, nullptr, &dec);
+  EXPECT_TRUE(r.crcOk());
+  EXPECT_TRUE(restored.data() == data) << switches;
+  EXPECT_EQ(enc.log, dec.log) << switches;
+  EXPECT_EQ(enc.switchedOffAt, dec.switchedOffAt);
+  return enc;
+}
+
+std::vector<std::string> strings(std::initializer_list<const char*> l) {
+  return std::vector<std::string>(l.begin(), l.end());
+}
+
+TEST(RunLength, ThresholdsDecideWhereTheRunStarts) {
+  EXPECT_EQ(observe(std::vector<uint8_t>(8, 0x61), "-da").log,
+            strings({"m97", "m97", "m97", "m97", "r4"}));
+  EXPECT_EQ(observe(std::vector<uint8_t>(10, 0x20), "-da -icd").log,
+            strings({"m32", "m32", "m32", "m32", "r6"}));
+  EXPECT_EQ(observe(std::vector<uint8_t>(10, 0x20), "-da -icd -rl3").log,
+            strings({"m32", "m32", "m32", "r7"}));
+  EXPECT_EQ(observe(std::vector<uint8_t>(10, 0x20), "-da -icd -rld").log.size(), 10u);
+}
+
+TEST(RunLength, LongRunsChainAt190) {
+  std::vector<uint8_t> data(4 + 200, 'x');
+  data.push_back('y');
+  EXPECT_EQ(observe(data, "-da -icd").log,
+            strings({"m120", "m120", "m120", "m120", "r190", "r10", "m121"}));
+
+  std::vector<uint8_t> exact(4 + 190, 'x');
+  EXPECT_EQ(observe(exact, "-da -icd").log, strings({"m120", "m120", "m120", "m120", "r190"}));
+
+  exact.push_back('y');
+  EXPECT_EQ(observe(exact, "-da -icd").log,
+            strings({"m120", "m120", "m120", "m120", "r190", "r0", "m121"}));
+}
+
+TEST(Interleaved, ProgressionRunsAreSwallowed) {
+  Events e = observe({10, 20, 30, 40, 50, 60, 70, 80, 7}, "-da");
+  std::vector<std::string> expected = strings({"m10", "m20", "m30", "m40", "m50", "p3", "m7"});
+  std::vector<std::string> withoutDecisions;
+  for (auto& s : e.log)
+    if (s != "hit" && s != "miss") withoutDecisions.push_back(s);
+  EXPECT_EQ(withoutDecisions, expected);
+
+  std::vector<uint8_t> longRun;
+  for (int i = 0; i < 300; ++i) longRun.push_back(static_cast<uint8_t>(3 * i));
+  Events l = observe(longRun, "-da -rld");
+  std::vector<std::string> head;
+  for (auto& s : l.log)
+    if (s[0] == 'm' || s[0] == 'p') head.push_back(s);
+  ASSERT_GE(head.size(), 7u);
+  EXPECT_EQ(head[5], "p253");
+  EXPECT_EQ(head[6], "m" + std::to_string((3 * 258) & 0xFF));
+}
+
+TEST(Interleaved, ConstantLaneOf16BitSamplesIsPredicted) {
+  std::mt19937 rng(7);
+  std::vector<uint8_t> data;
+  for (int i = 0; i < 4000; ++i) {
+    data.push_back(static_cast<uint8_t>(rng()));
+    data.push_back(0x80);
+  }
+  Events e = observe(data, "-da -rld");
+  EXPECT_GT(e.hits, 1500);
+  EXPECT_LT(e.misses, e.hits / 10);
+  // A hit's byte never reaches the model; the other lane does.
+  EXPECT_LT(e.models.size(), data.size() - 1500);
+}
+
+TEST(Interleaved, SmartModeGivesUpOnTextAtByte16384) {
+  std::vector<uint8_t> text = test::readFile(test::corpusPath("text/alice29.txt"));
+  text.resize(40000);
+  EXPECT_EQ(observe(text, "-da").switchedOffAt, 16384);
+  EXPECT_EQ(observe(text, "-da -icf").switchedOffAt, -1);
+}
+
+TEST(E8, MapsAddressesAroundThePosition) {
+  EXPECT_EQ(e8Forward(256, 100, 10000), 356);
+  EXPECT_EQ(e8Forward(9950, 100, 10000), -49);
+  EXPECT_EQ(e8Inverse(-49, 100, 10000), 9950);
+  EXPECT_EQ(e8Forward(-50, 100, 10000), 50);
+  EXPECT_EQ(e8Forward(-100, 100, 10000), -100);
+  EXPECT_EQ(e8Forward(10000, 100, 10000), 10000);
+  std::mt19937 rng(3);
+  for (int i = 0; i < 200000; ++i) {
+    int32_t size = 2 + int32_t(rng() % 100000);
+    int32_t pos = 1 + int32_t(rng() % uint32_t(size - 1));
+    int32_t v = (i % 2) ? int32_t(rng()) : int32_t(rng() % uint32_t(3 * size)) - size;
+    ASSERT_EQ(e8Inverse(e8Forward(v, pos, size), pos, size), v);
+  }
+}
+
+TEST(E8, GroupsAreRewrittenInTheStream) {
+  std::vector<uint8_t> data(10000, 0x90);
+  data[99] = 0xE8;
+  data[100] = 0x00, data[101] = 0x01, data[102] = 0x00, data[103] = 0x00;
+  Events e = observe(data, "-e8f -rld -icd");
+  // 0xE8 at index 99 is followed by 356 = 64 01 00 00.
+  ASSERT_GE(e.models.size(), 104u);
+  EXPECT_EQ(std::vector<int>(e.models.begin() + 99, e.models.begin() + 104),
+            (std::vector<int>{0xE8, 0x64, 0x01, 0x00, 0x00}));
+
+  data[100] = 0xDE, data[101] = 0x26, data[102] = 0x00, data[103] = 0x00;  // 9950
+  e = observe(data, "-e8f -rld -icd");
+  EXPECT_EQ(std::vector<int>(e.models.begin() + 100, e.models.begin() + 104),
+            (std::vector<int>{0xCF, 0xFF, 0xFF, 0xFF}));
+}
+
+TEST(E8, InputEndingInsideAnAddress) {
+  EXPECT_EQ(observe({'a', 0xE8}, "-e8f").models, (std::vector<int>{'a', 0xE8}));
+  // Two bytes after the opcode are coded in reverse.
+  EXPECT_EQ(observe({'a', 0xE8, 'x', 'y'}, "-e8f").models,
+            (std::vector<int>{'a', 0xE8, 'y', 'x'}));
+  // An opcode inside an address does not open a group.
+  EXPECT_EQ(observe({0xE8, 0xE8, 0, 0, 0, 0}, "-e8f -rld -icd").models.size(), 6u);
+  observe({0xE8, 0xE8, 0, 0, 0, 0, 0xE8, 0xE8, 0xE8}, "-e8f");
+}
+
+TEST(Stages, HeaderRecordsWhatWasUsed) {
+  std::vector<uint8_t> data = {'M', 'Z', 1, 2, 3};
+  std::vector<uint8_t> p = compress(data.data(), data.size(), test::settingsFromSwitches(""));
+  EXPECT_EQ(p[9], 0x38);
+  p = compress(data.data(), data.size(), test::settingsFromSwitches("-rl3 -icf -e8d"));
+  EXPECT_EQ(p[9], 0x44);
+  p = compress(data.data(), data.size(), test::settingsFromSwitches("-rld -icd -o9 -m:50"));
+  EXPECT_EQ(p[8], 0xE8);
+  EXPECT_EQ(p[9], 0x10);
+}
+
+}  // namespace
+}  // namespace velt

@@ -1,0 +1,84 @@
+// Known-answer vectors: the corpus compressed by an independent implementation
+// of the format. Our encoder must write the same bytes, and our decoder must
+// restore each of them.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "test_util.h"
+
+namespace velt {
+namespace {
+
+std::string readSwitches(const std::string& folder) {
+  std::ifstream f(folder + "/SWITCHES");
+  std::string s, w;
+  while (f >> w) s += w + " ";
+  return s;
+}
+
+class Vectors : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(Vectors, EncoderWritesThemAndDecoderRestoresThem) {
+  const std::string folder = test::sharedDir() + "/vectors/" + GetParam();
+  const Settings settings = test::settingsFromSwitches(readSwitches(folder));
+  int checked = 0;
+  for (const std::string& file : test::corpusFiles()) {
+    std::string name = file;
+    name.replace(name.find('/'), 1, "__");
+    const std::string vectorPath = folder + "/" + name + ".velt";
+    ASSERT_TRUE(std::filesystem::exists(vectorPath)) << vectorPath;
+    const std::vector<uint8_t> original = test::readFile(test::corpusPath(file));
+    const std::vector<uint8_t> expected = test::readFile(vectorPath);
+
+    const std::vector<uint8_t> ours = compress(original.data(), original.size(), settings);
+    if (ours != expected) {
+      size_t i = 0;
+      while (i < ours.size() && i < expected.size() && ours[i] == expected[i]) ++i;
+      ADD_FAILURE() << file << ": first difference at byte " << i << " (ours " << ours.size()
+                    << " bytes, vector " << expected.size() << ")";
+    }
+    DecodeResult r;
+    const std::vector<uint8_t> restored = decompress(expected.data(), expected.size(), &r);
+    EXPECT_TRUE(r.crcOk()) << file;
+    EXPECT_TRUE(restored == original) << file << " does not decode";
+    ++checked;
+  }
+  EXPECT_EQ(checked, 17);
+}
+
+INSTANTIATE_TEST_SUITE_P(AllFolders, Vectors,
+                         ::testing::Values("m5", "m8", "s5", "s4", "t5", "t7"));
+
+// Interval traces pin the very first coding where two implementations part.
+TEST(Vectors, TracesMatchIntervalByInterval) {
+  const std::string root = test::sharedDir() + "/vectors/traces";
+  for (auto& entry : std::filesystem::directory_iterator(root)) {
+    const std::string dir = entry.path().string();
+    struct Log : CodingObserver {
+      std::string text;
+      void interval(uint32_t a, uint32_t b, uint32_t c) override {
+        text += std::to_string(a) + " " + std::to_string(b) + " " + std::to_string(c) + "\n";
+      }
+    } log;
+    const std::vector<uint8_t> input = test::readFile(dir + "/input");
+    MemorySource in(input.data(), input.size());
+    MemorySink out;
+    encodeStream(in, out, test::settingsFromSwitches(readSwitches(dir)), nullptr, &log);
+    const std::vector<uint8_t> expectedTrace = test::readFile(dir + "/intervals.txt");
+    const std::string expected(expectedTrace.begin(), expectedTrace.end());
+    if (log.text != expected) {
+      size_t i = 0, line = 1;
+      while (i < log.text.size() && i < expected.size() && log.text[i] == expected[i]) {
+        if (expected[i] == '\n') ++line;
+        ++i;
+      }
+      ADD_FAILURE() << dir << ": intervals part at line " << line;
+    }
+    EXPECT_TRUE(out.data() == test::readFile(dir + "/output.velt")) << dir;
+  }
+}
+
+}  // namespace
+}  // namespace velt
