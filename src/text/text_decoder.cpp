@@ -1,18 +1,382 @@
-// Placeholder until the text transform lands.
+// Text decoder, the text encoder's mirror: stage 2 is undone byte by byte
+// into `staged_`, which is restored token by token (case markers, escapes,
+// inserted spaces) through the line layer (line ends turned back from
+// spaces) and the space layer (doubled spaces) to the output.
+//
+// Restoring is deferred while the buffer may end inside a token. A token is
+// at most a few bytes, so a full buffer is restored up to its incomplete last
+// token, and a block end or the stream end must fall between tokens. Lists in
+// the side information are bounded by what a block of the announced length
+// can carry: every code or run entry stands for at least one character, and
+// one coded byte stands for at most four stage-1 bytes.
 #include "text/text_decoder.h"
+
+#include <climits>
+
+#include "coder/cumulative_table.h"
+#include "text/char_classes.h"
+#include "text/ngram.h"
 
 namespace velt {
 
-struct TextDecoder::Impl {};
+using text::kClasses;
+
+namespace {
+
+constexpr int kLF = text::kLineFeed;
+constexpr int kCR = text::kCarriageReturn;
+constexpr int kSpace = text::kSpace;
+constexpr uint8_t kEsc = text::kEscapeByte;
+
+constexpr size_t kBufferSize = 0x70000;
+constexpr size_t kFlushFill = 0x20000;
+// Room for one more decoded byte (four stage-1 bytes) plus slack.
+constexpr size_t kForcedFlushFill = kBufferSize - 64;
+// Longest token: capital marker, escaped inserted space, escaped letter.
+constexpr size_t kMaxToken = 5;
+constexpr int32_t kSideLimit = 16382;
+constexpr int32_t kNoMoreDoubles = INT32_MAX;
+
+}  // namespace
+
+struct TextDecoder::Impl {
+  Impl(ByteSink& out, Crc16& crc, RangeDecoder& coder, const TextFlags& f, int32_t codedLength)
+      : out(out),
+        crc(crc),
+        coder(coder),
+        softLineBreaks(f.softLineBreaks != 0),
+        crlfLineEnds(f.crlfLineEnds != 0),
+        sparsePunctuation(f.sparsePunctuation != 0),
+        mostlyLowercase(f.mostlyLowercase != 0),
+        unwrapLines(f.unwrapLines != 0),
+        doubleSpaces(f.unwrapLines != 0 && f.doubleSpaces != 0),
+        wrapWidth(f.wrapWidth),
+        codedLength(codedLength),
+        codeMap(text::ngramSet(f.russian != 0, f.textMode)),
+        staged(kBufferSize) {
+    if (unwrapLines) lineEndCodes.reserve(65535);
+    if (doubleSpaces) spaceRunList.reserve(32768);
+  }
+
+  void putDecodedByte(uint8_t b, int32_t passed);
+  void readSideInfo(int64_t bytesPassed);
+  void flushStaged();
+  size_t tokenSize(size_t i, size_t n) const;
+  void decodeStagedText(bool complete);
+  void dispatch(int ch);
+  void restoreLineEnd(int ch);
+  void emitOutputChar(int ch);
+  int32_t nextSpaceRun();
+  void write(int ch) {
+    const uint8_t b = static_cast<uint8_t>(ch);
+    out.put(b);
+    crc.update(b);
+    ++written;
+  }
+  void append(const uint8_t* p, size_t n) {
+    for (size_t k = 0; k < n; ++k) staged[fill++] = p[k];
+  }
+
+  ByteSink& out;
+  Crc16& crc;
+  RangeDecoder& coder;
+  const bool softLineBreaks, crlfLineEnds, sparsePunctuation, mostlyLowercase;
+  const bool unwrapLines, doubleSpaces;
+  const int wrapWidth;
+  const int32_t codedLength;
+  const text::CodeMap codeMap;
+
+  std::vector<uint8_t> staged;
+  size_t fill = 0;
+  bool codeEscapePending = false;
+  int64_t blockRemaining = 0;
+
+  bool hasPending = false;
+  int pendingChar = kLF;
+  int charBeforePending = 0;
+  bool capsActive = false;
+
+  int column = 0;
+  int wrapExcess = -1;
+  int lastOutChar = -1;
+  std::vector<uint8_t> lineEndCodes;
+  size_t codeRead = 0;
+
+  std::vector<uint8_t> spaceRunList;
+  size_t runRead = 0;
+  int32_t singleSpaceCount = 0;
+  bool afterLineFeed = false;
+
+  CumulativeTable<10> lineEndModel;
+  CumulativeTable<257> spaceRunModel;
+  int64_t written = 0;
+};
+
+void TextDecoder::Impl::putDecodedByte(uint8_t b, int32_t passed) {
+  if (b == text::kCodeEscapeByte && !codeEscapePending) {
+    codeEscapePending = true;
+  } else if (codeEscapePending) {
+    staged[fill++] = b;
+    codeEscapePending = false;
+  } else {
+    const uint8_t m = codeMap[b];
+    if (m == text::CodeMap::kLiteral) {
+      staged[fill++] = b;
+    } else if (m == text::CodeMap::kTrigram) {
+      append(codeMap.trigram(b), 3);
+    } else if (m == text::CodeMap::kQuadgram) {
+      append(codeMap.quadgram(b), 4);
+    } else {
+      append(codeMap.digram(m), 2);
+    }
+  }
+  if (unwrapLines) {
+    const bool lastByte = passed >= codedLength - 1;
+    if (--blockRemaining == 0) {
+      if (codeEscapePending) throwCorrupt();
+      decodeStagedText(true);
+      // The block ends between tokens; what is still pending is a character
+      // of this block and is written with this block's lists.
+      if (hasPending) {
+        restoreLineEnd(pendingChar);
+        hasPending = false;
+      }
+      if (!lastByte) readSideInfo(static_cast<int64_t>(passed) + 1);
+      return;
+    }
+    if (lastByte) throwCorrupt();  // the stream ends inside a block
+  }
+  if (fill >= kFlushFill) flushStaged();
+}
+
+void TextDecoder::Impl::readSideInfo(int64_t bytesPassed) {
+  coder.start();
+  uint32_t length = 0;
+  for (int k = 0; k < 3; ++k) {
+    uint32_t d = coder.checkedTarget(256);
+    coder.decodeUpdate(d, 1);
+    length = (length << 8) | d;
+  }
+  if (length == 0 || length > static_cast<int64_t>(codedLength) - bytesPassed) throwCorrupt();
+  blockRemaining = length;
+  const size_t maxEntries = 4 * static_cast<size_t>(length) + 1;
+
+  if (codeRead == lineEndCodes.size()) {
+    lineEndCodes.clear();
+  } else {
+    lineEndCodes.erase(lineEndCodes.begin(),
+                       lineEndCodes.begin() + static_cast<std::ptrdiff_t>(codeRead));
+  }
+  codeRead = 0;
+  const size_t maxCodes = lineEndCodes.size() + maxEntries;
+  for (;;) {
+    const int s = lineEndModel.decodeSymbol(coder);
+    lineEndModel.update(s, 100, kSideLimit);
+    if (s == 8) break;
+    if (lineEndCodes.size() >= maxCodes) throwCorrupt();
+    lineEndCodes.push_back(static_cast<uint8_t>(s));
+  }
+
+  if (doubleSpaces) {
+    spaceRunList.clear();
+    for (;;) {
+      const int s = spaceRunModel.decodeSymbol(coder);
+      spaceRunModel.update(s, 10, kSideLimit);
+      if (s == 255) break;
+      if (spaceRunList.size() >= maxEntries) throwCorrupt();
+      spaceRunList.push_back(static_cast<uint8_t>(s));
+    }
+    runRead = 0;
+    singleSpaceCount = nextSpaceRun();
+  }
+}
+
+int32_t TextDecoder::Impl::nextSpaceRun() {
+  int64_t run = 0;
+  while (runRead < spaceRunList.size()) {
+    const uint8_t v = spaceRunList[runRead++];
+    run += v;
+    if (v < 254) return run > kNoMoreDoubles ? kNoMoreDoubles : static_cast<int32_t>(run);
+  }
+  return kNoMoreDoubles;
+}
+
+void TextDecoder::Impl::flushStaged() {
+  const uint8_t last = staged[fill - 1];
+  const bool mayBeOpen = staged[fill - 2] == text::kCapitalMarker || last == kSpace ||
+                         last == kEsc || last == kLF || last == text::kCapitalMarker ||
+                         last == text::kAllCapsMarker;
+  if (!mayBeOpen || fill >= kForcedFlushFill) decodeStagedText(false);
+}
+
+// Bytes of the token starting at staged[i], or 0 when it runs past n.
+size_t TextDecoder::Impl::tokenSize(size_t i, size_t n) const {
+  size_t j = i;
+  int ch = staged[j++];
+  if (ch == kEsc) {
+    if (j >= n) return 0;
+    ch = staged[j++];
+  } else if (!(capsActive && kClasses.isLetter[ch]) &&
+             (ch == text::kCapitalMarker || ch == text::kAllCapsMarker)) {
+    if (ch == text::kCapitalMarker && mostlyLowercase) {
+      if (j >= n) return 0;
+      j += staged[j] == kEsc ? 2 : 1;
+    }
+    if (j >= n) return 0;
+    if (staged[j++] == kEsc) ++j;
+    if (j > n) return 0;
+    return j - i;  // a marker yields a letter or 0, never a line feed
+  }
+  if (ch == kLF && softLineBreaks) {
+    if (j >= n) return 0;
+    j += staged[j] == kEsc ? 2 : 1;
+    if (j > n) return 0;
+  }
+  return j - i;
+}
+
+void TextDecoder::Impl::decodeStagedText(bool complete) {
+  const size_t n = fill;
+  size_t i = 0;
+  while (i < n) {
+    if (n - i <= 2 * kMaxToken && tokenSize(i, n) == 0) {
+      if (complete) throwCorrupt();
+      break;
+    }
+    int ch = staged[i++];
+    if (ch == kEsc) {
+      ch = staged[i++];
+      if (capsActive) {
+        if (kClasses.isLetter[ch]) {
+          ch = kClasses.toUpper[ch];
+        } else {
+          capsActive = false;
+        }
+      }
+    } else {
+      bool raised = false;
+      if (capsActive) {
+        if (kClasses.isLetter[ch]) {
+          ch = kClasses.toUpper[ch];
+          raised = true;
+        } else {
+          capsActive = false;
+        }
+      }
+      if (!raised && (ch == text::kCapitalMarker || ch == text::kAllCapsMarker)) {
+        if (ch == text::kCapitalMarker && mostlyLowercase) i += staged[i] == kEsc ? 2 : 1;
+        int x = staged[i++];
+        if (x == kEsc) x = staged[i++];
+        if (ch == text::kAllCapsMarker) capsActive = true;
+        ch = kClasses.toUpper[x];
+      }
+    }
+    dispatch(ch);
+    if (ch == kLF && softLineBreaks) i += staged[i] == kEsc ? 2 : 1;
+  }
+  const size_t rest = n - i;
+  for (size_t k = 0; k < rest; ++k) staged[k] = staged[i + k];
+  fill = rest;
+}
+
+void TextDecoder::Impl::dispatch(int ch) {
+  if (ch == kLF) {
+    if (hasPending) {
+      if (!(softLineBreaks && !crlfLineEnds)) {
+        restoreLineEnd(pendingChar);
+        charBeforePending = pendingChar;
+      }
+    }
+    pendingChar = kLF;
+    restoreLineEnd(kLF);
+    hasPending = false;
+  } else if (kClasses.punctuation[ch]) {
+    if (hasPending) {
+      const bool inserted = sparsePunctuation && pendingChar == kSpace &&
+                            (kClasses.isLetter[charBeforePending] || charBeforePending == kSpace);
+      if (!inserted) restoreLineEnd(pendingChar);
+    }
+    charBeforePending = pendingChar;
+    pendingChar = ch;
+    restoreLineEnd(ch);
+    hasPending = false;
+  } else {
+    if (hasPending) restoreLineEnd(pendingChar);
+    charBeforePending = pendingChar;
+    pendingChar = ch;
+    hasPending = true;
+  }
+}
+
+void TextDecoder::Impl::restoreLineEnd(int ch) {
+  if (!unwrapLines) {
+    emitOutputChar(ch);
+    return;
+  }
+  if (column == wrapWidth) ++wrapExcess;
+  const bool lineEnd = ch == kLF && (!crlfLineEnds || lastOutChar == kCR);
+  if (lineEnd) {
+    if (wrapExcess >= 7 && codeRead < lineEndCodes.size()) ++codeRead;
+    column = 0;
+    wrapExcess = -1;
+  } else {
+    ++column;
+    if (ch == kSpace) {
+      if (wrapExcess < 7 && codeRead < lineEndCodes.size() &&
+          wrapExcess == lineEndCodes[codeRead]) {
+        if (crlfLineEnds) emitOutputChar(kCR);
+        ++codeRead;
+        column = 0;
+        wrapExcess = -1;
+        ch = kLF;
+      } else if (column > wrapWidth) {
+        ++wrapExcess;
+      }
+    }
+  }
+  lastOutChar = ch;
+  emitOutputChar(ch);
+}
+
+void TextDecoder::Impl::emitOutputChar(int ch) {
+  if (doubleSpaces) {
+    if (afterLineFeed && ch != kSpace) afterLineFeed = false;
+    if (ch == kLF) {
+      afterLineFeed = true;
+    } else if (ch == kSpace && !afterLineFeed) {
+      if (singleSpaceCount == 0) {
+        write(kSpace);
+        singleSpaceCount = nextSpaceRun();
+      } else {
+        --singleSpaceCount;
+      }
+    }
+  }
+  write(ch);
+}
 
 TextDecoder::TextDecoder(ByteSink& out, Crc16& crc, RangeDecoder& coder, const TextFlags& flags,
-                         int32_t codedLength) {
-  (void)out, (void)crc, (void)coder, (void)flags, (void)codedLength;
-}
+                         int32_t codedLength)
+    : impl_(std::make_unique<Impl>(out, crc, coder, flags, codedLength)) {}
+
 TextDecoder::~TextDecoder() = default;
-void TextDecoder::start() {}
-void TextDecoder::putDecodedByte(uint8_t b, int32_t passed) { (void)b, (void)passed; }
-void TextDecoder::finishTextOutput() {}
-int64_t TextDecoder::bytesWritten() const { return 0; }
+
+void TextDecoder::start() {
+  if (impl_->unwrapLines) impl_->readSideInfo(0);
+}
+
+void TextDecoder::putDecodedByte(uint8_t b, int32_t passed) { impl_->putDecodedByte(b, passed); }
+
+void TextDecoder::finishTextOutput() {
+  Impl& d = *impl_;
+  if (d.codeEscapePending) throwCorrupt();
+  d.decodeStagedText(true);
+  if (d.hasPending) {
+    d.restoreLineEnd(d.pendingChar);
+    d.hasPending = false;
+  }
+}
+
+int64_t TextDecoder::bytesWritten() const { return impl_->written; }
 
 }  // namespace velt

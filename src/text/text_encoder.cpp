@@ -1,15 +1,407 @@
-// Placeholder until the text transform lands.
+// Text encoder. Layers, lowest first: the character source (merges doubled
+// spaces inside lines), the line layer (turns the line ends of wrapped
+// paragraphs into spaces), stage 1 (case markers, escapes, inserted spaces)
+// into `staged_`, and stage 2 (letter-group codes) into the block buffer.
+//
+// Blocks end after a non-delimiter token once 0x20000 stage-1 bytes have
+// collected. A long stretch without such a token (delimiter runs, all-caps
+// text) keeps the block open; the buffers then grow. Two extra cuts keep that
+// bounded without changing any stream that a plain encoder can write:
+//  - without unwrapLines the block structure is invisible except through the
+//    end-of-block rule of stage 2, so stage 2 runs incrementally and the
+//    committed output is handed out in chunks while the block stays open;
+//  - with unwrapLines the block length travels in three base-256 digits, so a
+//    block is cut early only when its length would otherwise overflow them.
 #include "text/text_encoder.h"
+
+#include "coder/cumulative_table.h"
+#include "text/char_classes.h"
+#include "text/ngram.h"
 
 namespace velt {
 
-struct TextEncoder::Impl {};
+using text::kClasses;
 
-TextEncoder::TextEncoder(ByteSource& in, Crc16& crc, RangeEncoder& coder, const TextFlags& flags) {
-  (void)in, (void)crc, (void)coder, (void)flags;
+namespace {
+
+constexpr int kEnd = ByteSource::kEnd;
+constexpr int kNoChar = -2;
+constexpr int kLF = text::kLineFeed;
+constexpr int kCR = text::kCarriageReturn;
+constexpr int kSpace = text::kSpace;
+
+constexpr size_t kBlockTarget = 0x20000;
+constexpr size_t kInitialBuffer = 0x70000;
+// Without unwrapLines: staged bytes at which an open block hands out a chunk.
+constexpr size_t kChunkStaged = 0x60000;
+// With unwrapLines: the largest block length, and when to start watching it.
+constexpr size_t kMaxBlockLength = 0xFFFFFF;
+constexpr size_t kWatchStaged = 0x7E0000;
+// Stage-1 bytes one token can add is below 300; doubled by stage 2 escapes.
+constexpr size_t kLengthMargin = 1024;
+
+constexpr int32_t kSideLimit = 16382;
+
+enum class StopReason { BlockEnd, InputEnd, Chunk, Cut };
+
+}  // namespace
+
+struct TextEncoder::Impl {
+  Impl(TextEncoder& owner, ByteSource& in, Crc16& crc, RangeEncoder& coder, const TextFlags& f)
+      : owner(owner),
+        in(in),
+        crc(crc),
+        coder(coder),
+        softLineBreaks(f.softLineBreaks != 0),
+        crlfLineEnds(f.crlfLineEnds != 0),
+        sparsePunctuation(f.sparsePunctuation != 0),
+        mostlyLowercase(f.mostlyLowercase != 0),
+        unwrapLines(f.unwrapLines != 0),
+        doubleSpaces(f.unwrapLines != 0 && f.doubleSpaces != 0),
+        wrapWidth(f.wrapWidth),
+        trie(text::ngramSet(f.russian != 0, f.textMode)),
+        codeEscape(trie.codeEscapeSet()) {
+    staged.reserve(kInitialBuffer);
+    out.reserve(kInitialBuffer);
+    if (unwrapLines) lineEndCodes.reserve(65535);
+    if (doubleSpaces) spaceRunList.reserve(32768);
+  }
+
+  bool fillTextBuffer();
+
+  // Input.
+  int readByte() {
+    int b = in.get();
+    if (b >= 0) crc.update(static_cast<uint8_t>(b));
+    return b;
+  }
+  int readSpacedChar();
+  int nextTextChar();
+  void appendSpaceRun(int32_t count);
+
+  // Stage 1.
+  void put(uint8_t b) { staged.push_back(b); }
+  void emitEscaped(int b) {
+    if (kClasses.escaped[b]) staged.push_back(text::kEscapeByte);
+    staged.push_back(static_cast<uint8_t>(b));
+  }
+  void emitPunctuation(int ch);
+  bool stageOneToken(int& last);
+  StopReason runStageOne();
+
+  // Stage 2 and side information.
+  void substitute(bool blockEnds);
+  void codeSideInfo();
+
+  TextEncoder& owner;
+  ByteSource& in;
+  Crc16& crc;
+  RangeEncoder& coder;
+
+  const bool softLineBreaks, crlfLineEnds, sparsePunctuation, mostlyLowercase;
+  const bool unwrapLines, doubleSpaces;
+  const int wrapWidth;
+  const text::NgramTrie trie;
+  const std::array<uint8_t, 256>& codeEscape;
+
+  // Character source.
+  int heldChar = kNoChar;
+  int32_t pendingLeadSpaces = 0;
+  int32_t singleSpaceCount = 0;
+  // Line layer.
+  int column = 0;
+  int wrapExcess = -1;
+  int pushedBack = kNoChar;
+  // Stage 1.
+  int prevChar = kLF;
+  bool inputEnded = false;
+  uint8_t word[256];
+
+  // The open block: staged_[0..) holds its stage-1 bytes from `dropped` on;
+  // stage 2 has consumed them up to `walkPos`.
+  std::vector<uint8_t> staged;
+  size_t dropped = 0;
+  size_t walkPos = 0;
+  std::vector<uint8_t> out;
+
+  std::vector<uint8_t> lineEndCodes;
+  std::vector<uint8_t> spaceRunList;
+  CumulativeTable<10> lineEndModel;
+  CumulativeTable<257> spaceRunModel;
+};
+
+int TextEncoder::Impl::readSpacedChar() {
+  int ch;
+  if (heldChar != kNoChar) {
+    if (pendingLeadSpaces > 0) {
+      --pendingLeadSpaces;
+      return kSpace;
+    }
+    ch = heldChar;
+    heldChar = kNoChar;
+  } else {
+    ch = readByte();
+  }
+  if (!doubleSpaces) return ch;
+  if (ch == kSpace) {
+    int d = readByte();
+    if (d == kEnd) return kSpace;
+    if (d != kSpace) {
+      heldChar = d;
+      ++singleSpaceCount;
+      return kSpace;
+    }
+    appendSpaceRun(singleSpaceCount);
+    singleSpaceCount = 0;
+    return kSpace;
+  }
+  if (ch == kLF) {
+    int d;
+    while ((d = readByte()) == kSpace) ++pendingLeadSpaces;
+    heldChar = d;  // may be the end of input
+    return kLF;
+  }
+  return ch;
 }
+
+void TextEncoder::Impl::appendSpaceRun(int32_t count) {
+  while (count >= 254) {
+    spaceRunList.push_back(254);
+    count -= 254;
+  }
+  spaceRunList.push_back(static_cast<uint8_t>(count));
+}
+
+int TextEncoder::Impl::nextTextChar() {
+  if (!unwrapLines) return readByte();
+  if (column == wrapWidth) ++wrapExcess;
+  int ch;
+  if (pushedBack != kNoChar) {
+    ch = pushedBack;
+    pushedBack = kNoChar;
+  } else {
+    ch = readSpacedChar();
+  }
+  if (ch == kEnd) return kEnd;
+  bool lineEnd = false;
+  if (!crlfLineEnds) {
+    lineEnd = ch == kLF;
+  } else if (ch == kCR) {
+    int ch2 = readSpacedChar();
+    if (ch2 == kLF) {
+      lineEnd = true;
+    } else if (ch2 != kEnd) {
+      pushedBack = ch2;
+    }
+  }
+  if (!lineEnd) {
+    ++column;
+    if (ch == kSpace && column > wrapWidth) ++wrapExcess;
+    return ch;
+  }
+  if (wrapExcess >= 0 && wrapExcess <= 6) {
+    lineEndCodes.push_back(static_cast<uint8_t>(wrapExcess));
+    column = 0;
+    wrapExcess = -1;
+    return kSpace;
+  }
+  if (wrapExcess >= 7) lineEndCodes.push_back(7);
+  wrapExcess = -1;
+  if (!crlfLineEnds) {
+    column = 0;
+    return kLF;
+  }
+  pushedBack = kLF;
+  column = -1;
+  return kCR;
+}
+
+void TextEncoder::Impl::emitPunctuation(int ch) {
+  if (ch == kLF) {
+    if (softLineBreaks && !crlfLineEnds) put(kSpace);
+    put(kLF);
+    if (softLineBreaks) put(kSpace);
+    return;
+  }
+  if (sparsePunctuation && (kClasses.isLetter[prevChar] || prevChar == kSpace)) put(kSpace);
+  emitEscaped(ch);
+}
+
+// One stage-1 token. Returns false when the input ended inside it (or before
+// it); otherwise `last` is the character that decides whether a block may end.
+bool TextEncoder::Impl::stageOneToken(int& last) {
+  int ch = nextTextChar();
+  if (ch == kEnd) return false;
+  ++owner.consumedChars;
+  for (;;) {  // each pass classifies a character already read
+    if (kClasses.punctuation[ch]) {
+      emitPunctuation(ch);
+      break;
+    }
+    if (!kClasses.isUpper[ch]) {
+      emitEscaped(ch);
+      break;
+    }
+    int ch2 = nextTextChar();
+    if (ch2 == kEnd) {
+      emitEscaped(ch);
+      return false;
+    }
+    ++owner.consumedChars;
+    if (!kClasses.isLetter[ch2]) {
+      emitEscaped(ch);  // a lone capital stays as it is
+      prevChar = ch;
+      ch = ch2;
+      continue;
+    }
+    if (!kClasses.isUpper[ch2]) {
+      put(text::kCapitalMarker);
+      if (mostlyLowercase) put(kSpace);
+      emitEscaped(kClasses.toLower[ch]);
+      emitEscaped(ch2);
+      break;
+    }
+    int n = 0;
+    word[n++] = static_cast<uint8_t>(ch);
+    word[n++] = static_cast<uint8_t>(ch2);
+    int ch3;
+    while ((ch3 = nextTextChar()) != kEnd && kClasses.isUpper[ch3] && n < 254) {
+      word[n++] = static_cast<uint8_t>(ch3);
+      ++owner.consumedChars;
+    }
+    ++owner.consumedChars;
+    if (ch3 != kEnd && kClasses.isLetter[ch3]) {
+      for (int k = 0; k < n; ++k) emitEscaped(word[k]);
+      emitEscaped(ch3);
+      break;
+    }
+    put(text::kAllCapsMarker);
+    for (int k = 0; k < n; ++k) emitEscaped(kClasses.toLower[word[k]]);
+    prevChar = word[n - 1];
+    if (ch3 == kEnd) return false;
+    ch = ch3;
+  }
+  prevChar = ch;
+  last = ch;
+  return true;
+}
+
+StopReason TextEncoder::Impl::runStageOne() {
+  for (;;) {
+    int last = 0;
+    if (!stageOneToken(last)) return StopReason::InputEnd;
+    size_t blockStaged = dropped + staged.size();
+    if (blockStaged < kBlockTarget) continue;
+    if (!kClasses.delimiter[last]) return StopReason::BlockEnd;
+    if (!unwrapLines) {
+      if (staged.size() >= kChunkStaged) return StopReason::Chunk;
+    } else if (staged.size() >= kWatchStaged) {
+      substitute(false);
+      if (out.size() + 2 * (staged.size() - walkPos) + kLengthMargin > kMaxBlockLength)
+        return StopReason::Cut;
+    }
+  }
+}
+
+// Stage 2 over staged[walkPos..). Positions whose four-byte window lies inside
+// the staged bytes are final whenever they are reached; the last three
+// positions of a block are literals (except the block's first position) and
+// are left open unless the block ends.
+void TextEncoder::Impl::substitute(bool blockEnds) {
+  const uint8_t* s = staged.data();
+  const size_t length = staged.size();
+  size_t i = walkPos;
+  size_t o = out.size();
+  out.resize(o + 2 * (length - i));
+  uint8_t* dst = out.data();
+  for (; i < length;) {
+    bool inside = i + 4 <= length;
+    if (!inside && !blockEnds) break;
+    const uint8_t b0 = s[i];
+    int matchLength = 0;
+    uint8_t code = 0;
+    int32_t n0 = text::NgramTrie::kNone;
+    if (inside || (i == 0 && dropped == 0)) n0 = trie.root(b0);
+    if (n0 != text::NgramTrie::kNone && i + 1 < length) {
+      const uint8_t b1 = s[i + 1];
+      int32_t n1 = trie.child(n0, b1);
+      if (n1 != text::NgramTrie::kNone && i + 2 < length) {
+        const uint8_t b2 = s[i + 2];
+        int32_t n2 = trie.child(n1, b2);
+        if (n2 != text::NgramTrie::kNone) {
+          if (i + 3 < length && (code = trie.code(n2, s[i + 3])) != 0) matchLength = 4;
+        } else if ((code = trie.code(n1, b2)) != 0) {
+          matchLength = 3;
+        }
+      }
+      if (matchLength == 0 && (code = trie.code(n0, b1)) != 0) matchLength = 2;
+    }
+    if (matchLength) {
+      dst[o++] = code;
+      i += static_cast<size_t>(matchLength);
+    } else {
+      if (codeEscape[b0]) dst[o++] = text::kCodeEscapeByte;
+      dst[o++] = b0;
+      ++i;
+    }
+  }
+  out.resize(o);
+  walkPos = i;
+}
+
+void TextEncoder::Impl::codeSideInfo() {
+  const uint32_t n = static_cast<uint32_t>(out.size());
+  coder.encode(n >> 16, 1, 256);
+  coder.encode((n >> 8) & 0xFF, 1, 256);
+  coder.encode(n & 0xFF, 1, 256);
+  for (uint8_t code : lineEndCodes) {
+    lineEndModel.encodeSymbol(coder, code);
+    lineEndModel.update(code, 100, kSideLimit);
+  }
+  lineEndModel.encodeSymbol(coder, 8);
+  lineEndModel.update(8, 100, kSideLimit);
+  lineEndCodes.clear();
+  if (doubleSpaces) {
+    for (uint8_t run : spaceRunList) {
+      spaceRunModel.encodeSymbol(coder, run);
+      spaceRunModel.update(run, 10, kSideLimit);
+    }
+    spaceRunModel.encodeSymbol(coder, 255);
+    spaceRunModel.update(255, 10, kSideLimit);
+    spaceRunList.clear();
+    singleSpaceCount = 0;
+  }
+}
+
+bool TextEncoder::Impl::fillTextBuffer() {
+  out.clear();
+  StopReason reason = inputEnded ? StopReason::InputEnd : runStageOne();
+  if (reason == StopReason::InputEnd) inputEnded = true;
+  if (reason == StopReason::Chunk) {
+    substitute(false);
+    dropped += walkPos;
+    staged.erase(staged.begin(), staged.begin() + static_cast<std::ptrdiff_t>(walkPos));
+    walkPos = 0;
+  } else {
+    substitute(true);
+    staged.clear();
+    dropped = 0;
+    walkPos = 0;
+  }
+  owner.textBufferPos = 0;
+  owner.textBufferLength = static_cast<int32_t>(out.size());
+  owner.producedBytes += static_cast<int64_t>(out.size());
+  if (unwrapLines) codeSideInfo();
+  return out.empty();
+}
+
+TextEncoder::TextEncoder(ByteSource& in, Crc16& crc, RangeEncoder& coder, const TextFlags& flags)
+    : impl_(std::make_unique<Impl>(*this, in, crc, coder, flags)) {}
+
 TextEncoder::~TextEncoder() = default;
-bool TextEncoder::fillTextBuffer() { return true; }
-const uint8_t* TextEncoder::textBuffer() const { return nullptr; }
+
+bool TextEncoder::fillTextBuffer() { return impl_->fillTextBuffer(); }
+
+const uint8_t* TextEncoder::textBuffer() const { return impl_->out.data(); }
 
 }  // namespace velt
