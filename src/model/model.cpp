@@ -217,10 +217,17 @@ uint32_t Model::lookupContext() {
     Level& lv = levels_[level];
     const uint32_t idx = bucketIndex(level);
     const uint32_t head = lv.buckets[idx];
+    // Compare the level's context bytes as one masked 64-bit word.
+    const uint64_t mask = ~uint64_t(0) >> (64 - 8 * level);
+    uint64_t want;
+    std::memcpy(&want, history.h, 8);
+    want &= mask;
     uint32_t prev = kNull;
     for (uint32_t cur = head; cur;) {
       Context* c = context(cur);
-      if (std::memcmp(c->contextBytes, history.h, size_t(level)) == 0) {
+      uint64_t have;
+      std::memcpy(&have, c->contextBytes, 8);
+      if (((have & mask) ^ want) == 0) {
         if (prev) {
           context(prev)->chainNext = c->chainNext;
           c->chainNext = head;
