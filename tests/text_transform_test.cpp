@@ -509,3 +509,29 @@ TEST(TextRoundTrip, RandomBytes) {
 
 }  // namespace
 }  // namespace velt::test
+
+namespace velt::test {
+namespace {
+
+TEST(TextBlocks, LengthNeverOverflowsThreeDigits) {
+  // 17 million spaces after a word form one open block; it is cut just
+  // before its length would need a fourth base-256 digit.
+  std::vector<uint8_t> s = bytesOf("word");
+  s.resize(s.size() + 17000000, ' ');
+  const std::vector<uint8_t> tail = bytesOf("end of it");
+  s.insert(s.end(), tail.begin(), tail.end());
+  Opt o;
+  o.unwrap = true;
+  EncodedText e = encodeText(s, flagsOf(o));
+  // The rest of the run and the next letter reach 0x20000 bytes again, so
+  // the second block ends after the 'e'.
+  ASSERT_EQ(e.blocks.size(), 4u);
+  EXPECT_EQ(e.blocks[1].bytes.back(), 'e');
+  EXPECT_LE(e.blocks[0].codedLength, 0xFFFFFFu);
+  EXPECT_GT(e.blocks[0].codedLength, 0xFFFFFFu - 4096);
+  DecodedText d = decodeText(e.body, static_cast<int32_t>(e.allBytes.size()), flagsOf(o));
+  EXPECT_TRUE(d.output == s);
+}
+
+}  // namespace
+}  // namespace velt::test
