@@ -274,9 +274,11 @@ int Model::escapeRow(int level) const {
   return level + 7 * (successRun_ > 16) + 15 * (history.h[0] < 64) + 31 * (history.h[1] < 64);
 }
 
-void Model::markExcluded(uint32_t ctx) {
-  for (uint32_t n = firstNodeOf(ctx); n; n = node(n)->next) {
-    const uint8_t s = node(n)->symbol;
+// Symbols are collected during the coder's own walk, so marking them costs
+// no second pass over the list.
+void Model::markExcluded(const uint8_t* symbols, int count) {
+  for (int i = 0; i < count; ++i) {
+    const uint8_t s = symbols[i];
     if (exclusionStamp_[s] != stamp_) {
       exclusionStamp_[s] = stamp_;
       excludedList_[excludedCount_++] = s;
@@ -350,8 +352,10 @@ bool Model::codeFirst(Side& side, uint32_t ctx, int level) {
   // 5. Code.
   const uint32_t symbolsTotal = uint32_t(k->sumFreq) + uint32_t(boost);
   const uint32_t total = symbolsTotal + uint32_t(e);
-  uint32_t found = kNull, prev = kNull, last = kNull;
+  uint32_t found = kNull, prev = kNull;
   uint32_t cum = 0;
+  uint8_t symbols[256];
+  int count = 0;
   if constexpr (Side::kDecode) {
     const uint32_t t = side.rc.checkedTarget(total);
     if (t < symbolsTotal) {
@@ -367,14 +371,18 @@ bool Model::codeFirst(Side& side, uint32_t ctx, int level) {
       side.symbol = node(found)->symbol;
       side.rc.decodeUpdate(cum, node(found)->freq);
     } else {
+      for (uint32_t n = firstNodeOf(ctx); n && count < 256; prev = n, n = node(n)->next)
+        symbols[count++] = node(n)->symbol;
       side.rc.decodeUpdate(symbolsTotal, uint32_t(e));
     }
   } else {
-    for (uint32_t n = firstNodeOf(ctx); n; prev = n, n = node(n)->next) {
-      if (node(n)->symbol == side.symbol) {
+    for (uint32_t n = firstNodeOf(ctx); n && count < 256; prev = n, n = node(n)->next) {
+      const uint8_t sym = node(n)->symbol;
+      if (sym == side.symbol) {
         found = n;
         break;
       }
+      symbols[count++] = sym;
       cum += node(n)->freq;
     }
     if (found) side.rc.encode(cum, node(found)->freq, total);
@@ -382,9 +390,8 @@ bool Model::codeFirst(Side& side, uint32_t ctx, int level) {
   }
 
   if (!found) {
-    for (uint32_t n = prev ? prev : firstNodeOf(ctx); n; n = node(n)->next) last = n;
-    markExcluded(ctx);
-    path_[pathLength_++] = PathEntry{level, last, false};
+    markExcluded(symbols, count);
+    path_[pathLength_++] = PathEntry{level, prev, false};
     successRun_ = 0;
     ++missRun_;
     escapeMode_ = true;
@@ -461,21 +468,34 @@ bool Model::codeMasked(Side& side, uint32_t ctx, int level) {
     node(m)->freq = static_cast<uint16_t>(node(m)->freq + boost);
   }
 
+  // One walk over the list; the visible (not excluded) nodes are kept so
+  // that neither the search nor the marking chases the links again.
   uint32_t found = kNull, last = kNull;
   uint32_t cum = 0, visible = 0;
-  if constexpr (Side::kDecode) {
-    for (uint32_t n = firstNodeOf(ctx); n; n = node(n)->next) {
-      last = n;
-      if (!excluded(node(n)->symbol)) visible += node(n)->freq;
+  uint32_t visibleNodes[256];
+  uint8_t visibleSymbols[256];
+  int count = 0;
+  for (uint32_t n = firstNodeOf(ctx); n; n = node(n)->next) {
+    last = n;
+    const uint8_t sym = node(n)->symbol;
+    if (!Side::kDecode && sym == side.symbol) {
+      found = n;
+      cum = visible;
     }
-    const uint32_t total = visible + uint32_t(e);
+    if (!excluded(sym) && count < 256) {
+      visible += node(n)->freq;
+      visibleNodes[count] = n;
+      visibleSymbols[count++] = sym;
+    }
+  }
+  const uint32_t total = visible + uint32_t(e);
+  if constexpr (Side::kDecode) {
     const uint32_t t = side.rc.checkedTarget(total);
     if (t < visible) {
-      for (uint32_t n = firstNodeOf(ctx); n; n = node(n)->next) {
-        if (excluded(node(n)->symbol)) continue;
-        const uint32_t f = node(n)->freq;
+      for (int i = 0; i < count; ++i) {
+        const uint32_t f = node(visibleNodes[i])->freq;
         if (t < cum + f) {
-          found = n;
+          found = visibleNodes[i];
           break;
         }
         cum += f;
@@ -486,23 +506,13 @@ bool Model::codeMasked(Side& side, uint32_t ctx, int level) {
       side.rc.decodeUpdate(visible, uint32_t(e));
     }
   } else {
-    for (uint32_t n = firstNodeOf(ctx); n; n = node(n)->next) {
-      last = n;
-      const uint8_t s = node(n)->symbol;
-      if (s == side.symbol) {
-        found = n;
-        cum = visible;
-      }
-      if (!excluded(s)) visible += node(n)->freq;
-    }
-    const uint32_t total = visible + uint32_t(e);
     if (found) side.rc.encode(cum, node(found)->freq, total);
     else side.rc.encode(visible, uint32_t(e), total);
   }
 
   if (m) node(m)->freq = static_cast<uint16_t>(node(m)->freq - boost);
   if (!found) {
-    markExcluded(ctx);
+    markExcluded(visibleSymbols, count);
     path_[pathLength_++] = PathEntry{level, last, false};
     x.esc = static_cast<uint16_t>(x.esc + 1);
     return false;

@@ -138,7 +138,7 @@ class Model {
     return escapes_[(row * kEscapeBuckets + bucket) * kEscapeCells + idx];
   }
   int escapeRow(int level) const;
-  void markExcluded(uint32_t ctx);
+  void markExcluded(const uint8_t* symbols, int count);
   bool excluded(uint8_t s) const { return exclusionStamp_[s] == stamp_; }
 
   void updateOrder0(int slot);
