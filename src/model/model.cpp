@@ -17,6 +17,20 @@ namespace {
 constexpr uint32_t kNull = 0;
 constexpr uint8_t kCapitalMarker = 0xFD;
 
+// Exchanges what two list positions hold; the links stay. Copies by value:
+// members of packed records must not be bound to references.
+void swapContents(Node* a, Node* b) {
+  const uint8_t symbol = a->symbol;
+  const uint16_t freq = a->freq;
+  const uint32_t successor = a->successor;
+  a->symbol = b->symbol;
+  a->freq = b->freq;
+  a->successor = b->successor;
+  b->symbol = symbol;
+  b->freq = freq;
+  b->successor = successor;
+}
+
 struct EncodeSide {
   static constexpr bool kDecode = false;
   RangeEncoder& rc;
@@ -53,6 +67,7 @@ Model::Model(int order, int pseudoOrder, int memoryIndex, bool textMode,
   root_ = static_cast<uint32_t>(size);
   size += sizeof(Context);
   size_t bucketCount = 0;
+  size_t extraOffset[kLevels] = {};
   for (int l = 1; l <= order; ++l) {
     Level& lv = levels_[l];
     lv.hashSize = row_.hashSize[l];
@@ -64,6 +79,13 @@ Model::Model(int order, int pseudoOrder, int memoryIndex, bool textMode,
     lv.contextBase = static_cast<uint32_t>(size);
     size += size_t(lv.contextCapacity) * sizeof(Context);
     bucketCount += lv.hashSize;
+    lv.keyMask = ~uint64_t(0) >> (64 - 8 * l);
+    lv.slotShift = 64;
+    for (uint32_t n = lv.hashSize; n > 1; n >>= 1) --lv.slotShift;
+    if (l == 7 && pseudoOrder > 0) {
+      extraOffset[l] = size;
+      size += lv.contextCapacity;
+    }
   }
   arenaSize_ = size;
   // Untouched pages of a large allocation stay unmapped, so a small input
@@ -81,6 +103,7 @@ Model::Model(int order, int pseudoOrder, int memoryIndex, bool textMode,
     if (lv.hashSize == 0) continue;
     lv.buckets = buckets;
     buckets += lv.hashSize;
+    if (extraOffset[l]) lv.extra = arena_ + extraOffset[l];
     lv.nodesLinked = 0;
     extendNodePool(l);
   }
@@ -150,13 +173,16 @@ uint32_t Model::takeContext(int level) {
 void Model::collectGarbage(int level) {
   ++counters.garbageCollections;
   Level& lv = levels_[level];
-  for (uint32_t idx = uint32_t(lv.parity); idx < lv.hashSize; idx += 2) {
+  const uint32_t slots = lv.hashSize;
+  for (uint32_t idx = 0; idx < slots; ++idx) {
     uint32_t prev = kNull;
     uint32_t cur = lv.buckets[idx];
     while (cur) {
       Context* c = context(cur);
       const uint32_t next = c->chainNext;
-      if (c->activity > 0) {
+      if (!inVisitedBucket(level, cur)) {
+        prev = cur;
+      } else if (c->activity > 0) {
         c->activity >>= 1;
         prev = cur;
       } else {
@@ -193,10 +219,12 @@ void Model::collectGarbage(int level) {
 // ---------------------------------------------------------------------------
 // Lookup
 
-uint32_t Model::bucketIndex(int level) const {
-  const uint8_t* h = history.h;
+// The documented bucket of a context, from its bytes (h[0] newest). The
+// format fixes which records exist and which of these buckets each belongs
+// to; it matters to the collector, which visits every other bucket per pass.
+uint32_t Model::logicalBucket(int level, const uint8_t* h) const {
   const auto& T = kCrc16Table;
-  uint32_t h0 = h[0], h1 = h[1], h2 = h[2], h3 = h[3], h4 = h[4], h5 = h[5];
+  const uint32_t h0 = h[0], h1 = h[1], h2 = h[2], h3 = h[3], h4 = h[4], h5 = h[5];
   switch (level) {
     case 1: return h0;
     case 2: return ((((h0 << 4) ^ h0) << 3) ^ (T[h0] & 0x7FFFu)) ^ h1;
@@ -210,24 +238,43 @@ uint32_t Model::bucketIndex(int level) const {
   }
 }
 
+// Within one documented bucket no two records share their context bytes, so
+// a record is identified by its bytes plus, at level 7 with a pseudo order,
+// the eighth or ninth byte back that chose its bucket. Records are filed in
+// our own table under a well-mixed hash of that key: the documented formulas
+// cluster badly on binary data, and where a record sits changes nothing in
+// the output.
+uint64_t Model::historyKey(int level) const {
+  uint64_t key;
+  std::memcpy(&key, history.h, 8);
+  key &= levels_[level].keyMask;
+  if (levels_[level].extra) key |= uint64_t(history.h[6 + pseudoOrder_]) << 56;
+  return key;
+}
+
+bool Model::inVisitedBucket(int level, uint32_t rec) {
+  const Level& lv = levels_[level];
+  uint8_t h[10] = {};
+  std::memcpy(h, context(rec)->contextBytes, 7);
+  if (lv.extra) h[6 + pseudoOrder_] = lv.extra[recordIndex(lv, rec)];
+  return int(logicalBucket(level, h) & 1) == lv.parity;
+}
+
 uint32_t Model::lookupContext() {
   const int repeats = row_.levelsBelow[currentLevel_];
   for (int r = 0; r < repeats; ++r) {
     const int level = currentLevel_;
     Level& lv = levels_[level];
-    const uint32_t idx = bucketIndex(level);
+    const uint64_t key = historyKey(level);
+    const uint32_t idx = tableSlot(lv, key);
     const uint32_t head = lv.buckets[idx];
-    // Compare the level's context bytes as one masked 64-bit word.
-    const uint64_t mask = ~uint64_t(0) >> (64 - 8 * level);
-    uint64_t want;
-    std::memcpy(&want, history.h, 8);
-    want &= mask;
     uint32_t prev = kNull;
     for (uint32_t cur = head; cur;) {
       Context* c = context(cur);
       uint64_t have;
       std::memcpy(&have, c->contextBytes, 8);
-      if (((have & mask) ^ want) == 0) {
+      if (((have ^ key) & lv.keyMask) == 0 &&
+          (!lv.extra || lv.extra[recordIndex(lv, cur)] == uint8_t(key >> 56))) {
         if (prev) {
           context(prev)->chainNext = c->chainNext;
           c->chainNext = head;
@@ -248,16 +295,13 @@ uint32_t Model::lookupContext() {
         }
         collectGarbage(level);
       } while (!lv.contextFree);
-      // The collection may have freed the old tail: find the chain's end again.
-      prev = kNull;
-      for (uint32_t cur = lv.buckets[idx]; cur; cur = context(cur)->chainNext) prev = cur;
     }
     const uint32_t rec = takeContext(level);
     Context* c = context(rec);
-    c->chainNext = kNull;
-    if (prev) context(prev)->chainNext = rec;
-    else lv.buckets[idx] = rec;
+    c->chainNext = lv.buckets[idx];
+    lv.buckets[idx] = rec;
     std::memcpy(c->contextBytes, history.h, size_t(level));
+    if (lv.extra) lv.extra[recordIndex(lv, rec)] = uint8_t(key >> 56);
     c->activity = kInitialActivity[level];
     c->sumFreq = 0;
     levelContext_[level] = rec;
@@ -419,9 +463,7 @@ bool Model::codeFirst(Side& side, uint32_t ctx, int level) {
   if (prev && node(prev)->freq < node(found)->freq) {
     Node* p = node(prev);
     Node* n = node(found);
-    std::swap(p->symbol, n->symbol);
-    std::swap(p->freq, n->freq);
-    std::swap(p->successor, n->successor);
+    swapContents(p, n);
     named = prev;
     if (pendingNode_ == found) pendingNode_ = prev;
   }
@@ -523,9 +565,7 @@ bool Model::codeMasked(Side& side, uint32_t ctx, int level) {
   if (found != first && node(found)->freq >= node(first)->freq) {
     Node* a = node(found);
     Node* b = node(first);
-    std::swap(a->symbol, b->symbol);
-    std::swap(a->freq, b->freq);
-    std::swap(a->successor, b->successor);
+    swapContents(a, b);
     named = first;
   }
   path_[pathLength_++] = PathEntry{level, named, true};

@@ -103,6 +103,9 @@ class Model {
     uint32_t hashSize = 0;
     uint32_t* buckets = nullptr;
     int parity = 0;
+    uint64_t keyMask = 0;     // the level's context bytes within a 64-bit load
+    int slotShift = 64;       // 64 - log2(hashSize)
+    uint8_t* extra = nullptr; // level 7 with a pseudo order: the byte that chose the bucket
   };
 
   struct PathEntry {
@@ -116,7 +119,15 @@ class Model {
   static uint32_t firstNodeOf(uint32_t ctx) { return ctx + offsetof(Context, firstSymbol); }
 
   // Lookup and memory.
-  uint32_t bucketIndex(int level) const;
+  uint32_t logicalBucket(int level, const uint8_t* h) const;
+  uint64_t historyKey(int level) const;
+  bool inVisitedBucket(int level, uint32_t rec);
+  static uint32_t tableSlot(const Level& lv, uint64_t key) {
+    return uint32_t((key * 0x9E3779B97F4A7C15ull) >> lv.slotShift);
+  }
+  static uint32_t recordIndex(const Level& lv, uint32_t rec) {
+    return (rec - lv.contextBase) / uint32_t(sizeof(Context));
+  }
   uint32_t lookupContext();
   void extendNodePool(int level);
   uint32_t takeContext(int level);
