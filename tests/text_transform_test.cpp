@@ -535,3 +535,39 @@ TEST(TextBlocks, LengthNeverOverflowsThreeDigits) {
 
 }  // namespace
 }  // namespace velt::test
+
+namespace velt::test {
+namespace {
+
+// Damaged streams may decode to anything, but only ever fail with the
+// corrupt-data error (the sanitizer build checks the memory accesses).
+TEST(TextDecoder, DamagedStreamsFailCleanly) {
+  std::string s;
+  for (int i = 0; i < 300; ++i) s += "Some TEXT, with  spaces\r\nand \xFC\x0B lines of words that run long\r\n";
+  const std::vector<uint8_t> input = bytesOf(s);
+  std::mt19937 rng(9);
+  int failures = 0;
+  for (const Opt& o : flagVariants()) {
+    TextFlags f = flagsOf(o);
+    EncodedText e = encodeText(input, f);
+    const int32_t count = static_cast<int32_t>(e.allBytes.size());
+    for (int round = 0; round < 6; ++round) {
+      std::vector<uint8_t> body = e.body;
+      if (round < 3) {
+        body[rng() % body.size()] ^= static_cast<uint8_t>(1 + rng() % 255);
+      } else {
+        for (auto& b : body) b = static_cast<uint8_t>(rng());
+      }
+      try {
+        decodeText(body, count, f);
+      } catch (const Error& err) {
+        EXPECT_EQ(err.kind(), ErrorKind::Corrupt);
+        ++failures;
+      }
+    }
+  }
+  EXPECT_GT(failures, 0);
+}
+
+}  // namespace
+}  // namespace velt::test

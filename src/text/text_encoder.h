@@ -25,6 +25,7 @@ class TextEncoder {
   bool fillTextBuffer();
 
   // The driver reads textBuffer[textBufferPos++] while textBufferPos < textBufferLength.
+  // The pointer stays valid until the next fillTextBuffer.
   const uint8_t* textBuffer() const;
   int32_t textBufferPos = 0x20000;
   int32_t textBufferLength = 0x20000;
