@@ -571,3 +571,26 @@ TEST(TextDecoder, DamagedStreamsFailCleanly) {
 
 }  // namespace
 }  // namespace velt::test
+
+namespace velt::test {
+namespace {
+
+TEST(TextBlocks, CutKeepsSpaceRunsWithTheirBlock) {
+  // A huge run of CR and spaces (single and doubled) with CR LF line ends:
+  // the line layer reads a space ahead after every lone CR, and the cut
+  // must not separate it from the block whose space runs counted it.
+  std::string unit = "\r  \r \r \r  x";
+  std::vector<uint8_t> s = bytesOf("word");
+  while (s.size() < 17500000) s.insert(s.end(), unit.begin(), unit.end() - 1);
+  s.push_back('x');
+  Opt o;
+  o.unwrap = o.doubleSpaces = o.crlf = o.sparse = true;
+  EncodedText e = encodeText(s, flagsOf(o));
+  ASSERT_GE(e.blocks.size(), 3u);
+  EXPECT_GT(e.blocks[0].codedLength, 0xFFFFFFu - 4096);
+  DecodedText d = decodeText(e.body, static_cast<int32_t>(e.allBytes.size()), flagsOf(o));
+  EXPECT_TRUE(d.output == s);
+}
+
+}  // namespace
+}  // namespace velt::test

@@ -295,7 +295,9 @@ StopReason TextEncoder::Impl::runStageOne() {
     if (!kClasses.delimiter[last]) return StopReason::BlockEnd;
     if (!unwrapLines) {
       if (staged.size() >= kChunkStaged) return StopReason::Chunk;
-    } else if (staged.size() >= kWatchStaged) {
+    } else if (staged.size() >= kWatchStaged && pushedBack == kNoChar) {
+      // A character the line layer holds back may be a space already
+      // counted in this block's space runs: it must stay in this block.
       substitute(false);
       if (out.size() + 2 * (staged.size() - walkPos) + kLengthMargin > kMaxBlockLength)
         return StopReason::Cut;
