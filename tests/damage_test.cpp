@@ -1,0 +1,378 @@
+// Damaged streams: truncations, changed bytes and flipped bits over header
+// and body, decoded in-process. Each must end in exactly one of three ways:
+// the exact original with the CRC right, velt::Error (Corrupt or BadHeader),
+// or a CRC mismatch. The output stays bounded whatever the header claims.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "container/header.h"
+#include "test_util.h"
+#include "velt/velt.h"
+
+namespace velt::test {
+namespace {
+
+// Keeps the output, but refuses to grow past a limit, so a runaway decode
+// fails the test instead of eating the machine.
+struct OutputLimitReached {};
+
+class CappedSink final : public ByteSink {
+ public:
+  explicit CappedSink(size_t limit) : limit_(limit) { flushWindow(); }
+  void patch(int64_t, const uint8_t*, size_t) override {}
+  int64_t finish() override {
+    data_.resize(used_ + static_cast<size_t>(cur_ - begin_));
+    used_ = data_.size();
+    begin_ = cur_ = end_ = nullptr;
+    return static_cast<int64_t>(used_);
+  }
+  const std::vector<uint8_t>& data() const { return data_; }
+  size_t produced() const { return used_ + static_cast<size_t>(cur_ - begin_); }
+
+ protected:
+  void flushWindow() override {
+    used_ += static_cast<size_t>(cur_ - begin_);
+    if (used_ >= limit_) throw OutputLimitReached{};
+    data_.resize(used_ + kWindow);
+    begin_ = cur_ = data_.data() + used_;
+    end_ = begin_ + kWindow;
+  }
+
+ private:
+  static constexpr size_t kWindow = 4096;
+  size_t limit_;
+  std::vector<uint8_t> data_;
+  size_t used_ = 0;
+};
+
+enum Ending { kExact, kCorrupt, kBadHeader, kCrcMismatch, kUndetected, kRunaway, kOther, kEndings };
+const char* const kEndingNames[kEndings] = {"exact",      "corrupt", "bad-header", "crc-mismatch",
+                                            "undetected", "runaway", "other"};
+
+// Anything past this is garbage no damage may produce.
+constexpr size_t kOutputLimit = 64u << 20;
+
+struct Decoded {
+  Ending ending;
+  size_t produced;  // bytes written, also when decoding stopped with an error
+  std::string what;
+};
+
+Decoded decodeDamaged(const std::vector<uint8_t>& stream, const std::vector<uint8_t>& original) {
+  MemorySource in(stream.data(), stream.size());
+  CappedSink out(kOutputLimit);
+  try {
+    const DecodeResult r = decodeStream(in, out);
+    const bool same = out.data() == original;
+    if (r.crcOk() && same) return {kExact, out.produced(), ""};
+    if (!r.crcOk()) return {kCrcMismatch, out.produced(), ""};
+    return {kUndetected, out.produced(), "CRC right but output differs"};
+  } catch (const Error& e) {
+    if (e.kind() == ErrorKind::Corrupt) return {kCorrupt, out.produced(), e.what()};
+    if (e.kind() == ErrorKind::BadHeader) return {kBadHeader, out.produced(), e.what()};
+    return {kOther, out.produced(), std::string("velt::Error of another kind: ") + e.what()};
+  } catch (const OutputLimitReached&) {
+    return {kRunaway, out.produced(), "output passed the test's limit"};
+  } catch (const std::exception& e) {
+    return {kOther, out.produced(), std::string("std::exception: ") + e.what()};
+  }
+}
+
+// A text decoder writes at most four characters per coded byte, each with
+// a possible carriage return and doubled space.
+size_t outputBound(const std::vector<uint8_t>& original, int32_t codedLength, bool text) {
+  const size_t fromHeader = text ? 16 * size_t(codedLength) + 16 : size_t(codedLength);
+  return std::max(original.size(), std::min(fromHeader, kOutputLimit));
+}
+
+struct Tally {
+  int count[kEndings] = {};
+  int cases = 0;
+  size_t maxExcess = 0;  // largest output beyond the original's size
+  std::string summary() const {
+    std::ostringstream s;
+    s << cases << " cases:";
+    for (int e = 0; e < kEndings; ++e) s << " " << kEndingNames[e] << "=" << count[e];
+    s << " max-excess-bytes=" << maxExcess;
+    return s.str();
+  }
+};
+
+struct Subject {
+  std::string name;
+  std::vector<uint8_t> original;
+  std::vector<uint8_t> stream;
+  int headerSize;
+  bool text;
+};
+
+std::vector<uint8_t> slice(const std::vector<uint8_t>& data, size_t offset, size_t size) {
+  offset = std::min(offset, data.size());
+  size = std::min(size, data.size() - offset);
+  return std::vector<uint8_t>(data.begin() + offset, data.begin() + offset + size);
+}
+
+Subject makeSubject(const std::string& name, std::vector<uint8_t> original,
+                    const std::string& switches) {
+  Subject s;
+  s.name = name;
+  s.original = std::move(original);
+  EncodeResult er;
+  s.stream = compress(s.original.data(), s.original.size(), settingsFromSwitches(switches), &er);
+  s.text = er.settings.textTransform;
+  MemorySource in(s.stream.data(), s.stream.size());
+  s.headerSize = readStreamHeader(in).size;
+  return s;
+}
+
+// Slices of about 24 KB: long enough to reach every stage and a few
+// progress steps, short enough for thousands of decodes under sanitizers.
+constexpr size_t kSlice = 24 * 1024;
+
+const std::vector<Subject>& subjects() {
+  static const std::vector<Subject> all = [] {
+    std::vector<Subject> v;
+    v.push_back(makeSubject("text", slice(readFile(corpusPath("text/alice29.txt")), 0, kSlice), ""));
+    v.push_back(
+        makeSubject("binary", slice(readFile(corpusPath("binary/kennedy.xls")), 0, kSlice), ""));
+    const std::vector<uint8_t> exe = readFile(VELT_BINARY);
+    v.push_back(makeSubject("executable", slice(exe, exe.size() / 4, kSlice), "-e8f"));
+    return v;
+  }();
+  return all;
+}
+
+// Checks one damaged stream, counting its ending.
+void check(const Subject& s, const std::vector<uint8_t>& damaged, const std::string& label,
+           Tally& tally) {
+  const Decoded d = decodeDamaged(damaged, s.original);
+  ++tally.cases;
+  ++tally.count[d.ending];
+  if (d.produced > s.original.size())
+    tally.maxExcess = std::max(tally.maxExcess, d.produced - s.original.size());
+  int32_t codedLength = 0;
+  if (damaged.size() >= 8) std::memcpy(&codedLength, damaged.data() + 4, 4);
+  EXPECT_LE(d.produced, outputBound(s.original, codedLength, s.text)) << s.name << " " << label;
+  // A CRC-16 lets one damaged stream in 65536 through; none of these may.
+  EXPECT_TRUE(d.ending == kExact || d.ending == kCorrupt || d.ending == kBadHeader ||
+              d.ending == kCrcMismatch)
+      << s.name << " " << label << ": " << kEndingNames[d.ending] << " " << d.what;
+}
+
+void report(const std::string& key, const Tally& t) {
+  std::cout << "[ damage   ] " << key << ": " << t.summary() << std::endl;
+  ::testing::Test::RecordProperty(key, t.summary());
+}
+
+TEST(Damage, SubjectsCoverTextBinaryAndExecutable) {
+  const std::vector<Subject>& all = subjects();
+  ASSERT_EQ(all.size(), 3u);
+  EXPECT_TRUE(all[0].text) << "the text slice should take the text transform";
+  EXPECT_FALSE(all[1].text);
+  for (const Subject& s : all) {
+    ASSERT_EQ(s.original.size(), kSlice) << s.name;
+    DecodeResult r;
+    EXPECT_EQ(decompress(s.stream.data(), s.stream.size(), &r), s.original) << s.name;
+    EXPECT_TRUE(r.crcOk());
+  }
+}
+
+TEST(Damage, EveryTruncationEndsInOneOfThreeWays) {
+  for (const Subject& s : subjects()) {
+    Tally t;
+    const size_t n = s.stream.size();
+    std::vector<size_t> lengths;
+    for (size_t len = 0; len <= 40 && len < n; ++len) lengths.push_back(len);  // header, body start
+    for (size_t i = 0; i < 240; ++i) lengths.push_back(n * i / 240);
+    for (size_t back = 1; back <= 24 && back <= n; ++back) lengths.push_back(n - back);  // tail
+    for (size_t len : lengths) {
+      std::vector<uint8_t> cut(s.stream.begin(), s.stream.begin() + len);
+      const std::string label = "truncated to " + std::to_string(len) + " of " + std::to_string(n);
+      const int exactBefore = t.count[kExact];
+      check(s, cut, label, t);
+      // Only the tail may be missing from a stream that still decodes: the
+      // coder's flush, and in text mode the empty last block's side
+      // information, which the decoder never needs.
+      if (t.count[kExact] != exactBefore) {
+        EXPECT_GE(len + 16, n) << s.name << " " << label;
+      }
+    }
+    EXPECT_GE(t.cases, 200);
+    EXPECT_GE(t.count[kBadHeader], s.headerSize) << s.name;
+    report("truncation_" + s.name, t);
+  }
+}
+
+TEST(Damage, ChangedBytesAndFlippedBitsEndInOneOfThreeWays) {
+  uint32_t seed = 12345;
+  auto next = [&seed] {
+    seed = seed * 1664525u + 1013904223u;
+    return seed >> 8;
+  };
+  int total = 0;
+  for (const Subject& s : subjects()) {
+    Tally t;
+    const size_t n = s.stream.size();
+    std::vector<size_t> positions;
+    for (int pass = 0; pass < 4; ++pass)
+      for (int i = 0; i < s.headerSize; ++i) positions.push_back(size_t(i));
+    for (size_t i = 0; i < 360; ++i)
+      positions.push_back(size_t(s.headerSize) + (n - size_t(s.headerSize)) * i / 360);
+    for (size_t pos : positions) {
+      std::vector<uint8_t> changed = s.stream;
+      const uint8_t x = static_cast<uint8_t>(1 + next() % 255);
+      changed[pos] ^= x;
+      check(s, changed, "byte " + std::to_string(pos) + " ^= " + std::to_string(x), t);
+
+      std::vector<uint8_t> flipped = s.stream;
+      const int bit = static_cast<int>(next() % 8);
+      flipped[pos] ^= static_cast<uint8_t>(1u << bit);
+      check(s, flipped, "byte " + std::to_string(pos) + " bit " + std::to_string(bit), t);
+    }
+    total += t.cases;
+    report("damage_" + s.name, t);
+  }
+  EXPECT_GE(total, 2000);
+}
+
+// --- Each header field gives its own ending. ---
+
+class HeaderFields : public ::testing::Test {
+ protected:
+  static const Subject& text() { return subjects()[0]; }
+  static const Subject& binary() { return subjects()[1]; }
+
+  static Ending endingWith(const Subject& s, int offset, uint8_t value) {
+    std::vector<uint8_t> d = s.stream;
+    d[size_t(offset)] = value;
+    return decodeDamaged(d, s.original).ending;
+  }
+};
+
+TEST_F(HeaderFields, MagicIsIgnored) {
+  for (uint8_t v : {0x00, 0x55, 0xFF}) {
+    EXPECT_EQ(endingWith(binary(), 0, v), kExact);
+    EXPECT_EQ(endingWith(text(), 1, v), kExact);
+  }
+}
+
+TEST_F(HeaderFields, ChangedCrcIsAMismatchAfterTheWholeOutput) {
+  for (int offset : {2, 3}) {
+    std::vector<uint8_t> d = binary().stream;
+    d[size_t(offset)] ^= 0x01;
+    MemorySource in(d.data(), d.size());
+    CappedSink out(kOutputLimit);
+    const DecodeResult r = decodeStream(in, out);
+    EXPECT_FALSE(r.crcOk());
+    EXPECT_EQ(out.data(), binary().original);
+  }
+}
+
+TEST_F(HeaderFields, ImpossibleSettingsAreBadHeaders) {
+  const uint8_t settings = binary().stream[8];
+  // Pseudo order 3 at order 7, with any memory.
+  EXPECT_EQ(endingWith(binary(), 8, 0xF0), kBadHeader);
+  EXPECT_EQ(endingWith(binary(), 8, uint8_t(0xF0 | (settings & 15))), kBadHeader);
+  // Memory index 9..15.
+  for (int m = 9; m <= 15; ++m)
+    EXPECT_EQ(endingWith(binary(), 8, uint8_t((settings & 0xF0) | m)), kBadHeader) << m;
+  // A pseudo order below order 7.
+  EXPECT_EQ(endingWith(binary(), 8, 0x10), kBadHeader);  // order 4, pseudo 1
+  EXPECT_EQ(endingWith(binary(), 8, 0xA2), kBadHeader);  // order 6, pseudo 2
+}
+
+TEST_F(HeaderFields, ModeBitsElevenAreBadHeaders) {
+  const uint8_t mode = binary().stream[9];
+  EXPECT_EQ(endingWith(binary(), 9, uint8_t(mode | 0x60)), kBadHeader);  // run-length field
+  EXPECT_EQ(endingWith(binary(), 9, uint8_t(mode | 0x0C)), kBadHeader);  // interleaved field
+  const uint8_t textMode = text().stream[9];
+  EXPECT_EQ(endingWith(text(), 9, uint8_t(textMode | 0x60)), kBadHeader);
+}
+
+TEST_F(HeaderFields, TextFlagsWithoutALanguageAreBadHeaders) {
+  ASSERT_TRUE(text().text);
+  const uint8_t flags = text().stream[10];
+  EXPECT_EQ(endingWith(text(), 10, uint8_t(flags & ~0x0C)), kBadHeader);
+}
+
+TEST_F(HeaderFields, WrapWidthOutside21To99IsABadHeader) {
+  // A hand-wrapped text makes the analysis ask for line unwrapping.
+  std::string wrapped;
+  const std::string line = "the quick brown fox jumps over the lazy dog and runs far away";
+  for (int i = 0; i < 300; ++i) wrapped += line.substr(size_t(i % 7)) + "\n";
+  const std::vector<uint8_t> original(wrapped.begin(), wrapped.end());
+  const Subject s = makeSubject("wrapped", original, "");
+  ASSERT_TRUE(s.text);
+  ASSERT_EQ(s.headerSize, 13) << "expected the analysis to ask for unwrapping";
+  ASSERT_EQ(decodeDamaged(s.stream, s.original).ending, kExact);
+  for (int w : {0, 1, 20, 100, 200, 255}) EXPECT_EQ(endingWith(s, 11, uint8_t(w)), kBadHeader) << w;
+  for (int d : {2, 128, 255}) EXPECT_EQ(endingWith(s, 12, uint8_t(d)), kBadHeader) << d;
+  // In range but wrong: never a crash, one of the three endings.
+  for (int w : {21, 40, 99}) {
+    const Ending e = endingWith(s, 11, uint8_t(w));
+    EXPECT_TRUE(e == kExact || e == kCorrupt || e == kCrcMismatch) << w << " " << kEndingNames[e];
+  }
+}
+
+TEST_F(HeaderFields, NegativeCodedLengthIsABadHeader) {
+  EXPECT_EQ(endingWith(binary(), 7, 0x80), kBadHeader);
+  EXPECT_EQ(endingWith(text(), 7, 0xFF), kBadHeader);
+}
+
+TEST_F(HeaderFields, FilesShorterThanTheirHeaderAreBadHeaders) {
+  for (const Subject& s : subjects()) {
+    for (int len = 0; len < s.headerSize; ++len) {
+      std::vector<uint8_t> cut(s.stream.begin(), s.stream.begin() + len);
+      EXPECT_EQ(decodeDamaged(cut, s.original).ending, kBadHeader) << s.name << " " << len;
+    }
+  }
+}
+
+// --- Runaway decoding is bounded. ---
+
+// A header that claims far more than the body holds: decoding must stop
+// soon after the body's end, not run on towards the claimed length.
+void expectBoundedOverclaim(const Subject& s) {
+  for (int32_t claim : {int32_t(s.original.size()) * 2, int32_t(64) << 20, INT32_MAX}) {
+    std::vector<uint8_t> d = s.stream;
+    std::memcpy(d.data() + 4, &claim, 4);
+    const Decoded r = decodeDamaged(d, s.original);
+    EXPECT_EQ(r.ending, kCorrupt) << s.name << " claim " << claim;
+    EXPECT_LE(r.produced, s.original.size() + 64 * 1024) << s.name << " claim " << claim;
+  }
+}
+
+TEST(RunawayDecoding, OverclaimedLengthStopsNearTheBodysEnd) {
+  for (const Subject& s : subjects()) expectBoundedOverclaim(s);
+}
+
+TEST(RunawayDecoding, OverclaimedRunsStopNearTheBodysEnd) {
+  // Runs and progressions cost almost nothing to code, so they are where a
+  // decoder could run furthest on the padding past the body.
+  std::vector<uint8_t> runs(200000, 0);
+  for (size_t i = 100000; i < runs.size(); ++i) runs[i] = uint8_t(i);
+  expectBoundedOverclaim(makeSubject("runs", runs, "-da"));
+  std::vector<uint8_t> spaces(200000, ' ');
+  expectBoundedOverclaim(makeSubject("spaces", spaces, ""));
+}
+
+TEST(RunawayDecoding, TruncatedRunsNeverOutgrowTheOriginal) {
+  std::vector<uint8_t> runs(1 << 20, 'a');
+  const Subject s = makeSubject("runs", runs, "-da");
+  Tally t;
+  for (size_t len = size_t(s.headerSize); len < s.stream.size(); ++len) {
+    std::vector<uint8_t> cut(s.stream.begin(), s.stream.begin() + len);
+    check(s, cut, "truncated to " + std::to_string(len), t);
+  }
+  EXPECT_LE(t.count[kExact], 4);
+  EXPECT_EQ(t.maxExcess, 0u);
+}
+
+}  // namespace
+}  // namespace velt::test
