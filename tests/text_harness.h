@@ -24,6 +24,7 @@ struct TextBlock {
   uint32_t codedLength = 0;
   std::vector<int> lineEndCodes;
   std::vector<int> spaceRuns;
+  bool endsBlock = true;  // atBlockEnd() once the bytes are taken
 };
 
 struct EncodedText {
@@ -114,6 +115,8 @@ inline EncodedText encodeText(const std::vector<uint8_t>& input, const TextFlags
     const uint8_t* buffer = encoder.textBuffer();
     block.bytes.assign(buffer, buffer + encoder.textBufferLength);
     for (uint8_t b : block.bytes) coder.encode(b, 1, 256);
+    encoder.textBufferPos = encoder.textBufferLength;
+    block.endsBlock = encoder.atBlockEnd();
     e.allBytes.insert(e.allBytes.end(), block.bytes.begin(), block.bytes.end());
     e.blocks.push_back(std::move(block));
     if (empty) break;

@@ -1,5 +1,5 @@
 // Text decoder, the text encoder's mirror: stage 2 is undone byte by byte
-// into `staged_`, which is restored token by token (case markers, escapes,
+// into `staged`, which is restored token by token (case markers, escapes,
 // inserted spaces) through the line layer (line ends turned back from
 // spaces) and the space layer (doubled spaces) to the output.
 //

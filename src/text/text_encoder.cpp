@@ -1,17 +1,18 @@
 // Text encoder. Layers, lowest first: the character source (merges doubled
 // spaces inside lines), the line layer (turns the line ends of wrapped
 // paragraphs into spaces), stage 1 (case markers, escapes, inserted spaces)
-// into `staged_`, and stage 2 (letter-group codes) into the block buffer.
+// into `staged`, and stage 2 (letter-group codes) into the block buffer.
 //
 // Blocks end after a non-delimiter token once 0x20000 stage-1 bytes have
 // collected. A long stretch without such a token (delimiter runs, all-caps
-// text) keeps the block open; the buffers then grow. Two extra cuts keep that
-// bounded without changing any stream that a plain encoder can write:
-//  - without unwrapLines the block structure is invisible except through the
-//    end-of-block rule of stage 2, so stage 2 runs incrementally and the
-//    committed output is handed out in chunks while the block stays open;
+// text) keeps the block open; the buffers then grow. Two measures bound that
+// without changing any stream that a plain encoder can write:
+//  - without unwrapLines no block length is coded: stage 2 runs
+//    incrementally and a block beyond 16 MB of stage-1 bytes is handed out
+//    in chunks; atBlockEnd() tells the driver where the block really ends;
 //  - with unwrapLines the block length travels in three base-256 digits, so a
-//    block is cut early only when its length would otherwise overflow them.
+//    block is cut early only when its length would otherwise overflow them
+//    (a plain encoder cannot write such a block at all).
 #include "text/text_encoder.h"
 
 #include "coder/cumulative_table.h"
@@ -33,7 +34,7 @@ constexpr int kSpace = text::kSpace;
 constexpr size_t kBlockTarget = 0x20000;
 constexpr size_t kInitialBuffer = 0x70000;
 // Without unwrapLines: staged bytes at which an open block hands out a chunk.
-constexpr size_t kChunkStaged = 0x60000;
+constexpr size_t kChunkStaged = 0x1000000;
 // With unwrapLines: the largest block length, and when to start watching it.
 constexpr size_t kMaxBlockLength = 0xFFFFFF;
 constexpr size_t kWatchStaged = 0x7E0000;
@@ -115,6 +116,7 @@ struct TextEncoder::Impl {
   // Stage 1.
   int prevChar = kLF;
   bool inputEnded = false;
+  bool blockOpen = false;  // the last buffer handed out was a chunk
   uint8_t word[256];
 
   // The open block: staged_[0..) holds its stage-1 bytes from `dropped` on;
@@ -379,6 +381,7 @@ bool TextEncoder::Impl::fillTextBuffer() {
   out.clear();
   StopReason reason = inputEnded ? StopReason::InputEnd : runStageOne();
   if (reason == StopReason::InputEnd) inputEnded = true;
+  blockOpen = reason == StopReason::Chunk;
   if (reason == StopReason::Chunk) {
     substitute(false);
     dropped += walkPos;
@@ -405,5 +408,9 @@ TextEncoder::~TextEncoder() = default;
 bool TextEncoder::fillTextBuffer() { return impl_->fillTextBuffer(); }
 
 const uint8_t* TextEncoder::textBuffer() const { return impl_->out.data(); }
+
+bool TextEncoder::atBlockEnd() const {
+  return textBufferPos == textBufferLength && !impl_->blockOpen;
+}
 
 }  // namespace velt

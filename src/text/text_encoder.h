@@ -30,6 +30,12 @@ class TextEncoder {
   int32_t textBufferPos = 0x20000;
   int32_t textBufferLength = 0x20000;
 
+  // True when textBufferPos has reached the end of a block. Without
+  // unwrapLines a very long block is handed out in several buffers; only the
+  // last one ends the block, and only there may run-length and progression
+  // coding be cut short.
+  bool atBlockEnd() const;
+
   int64_t consumedChars = 0;
   int64_t producedBytes = 0;
 
