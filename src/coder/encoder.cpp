@@ -48,8 +48,11 @@ class EncoderSession {
     return b;
   }
 
-  // True when a run or progression must not reach into the next text block.
-  bool atBlockEnd() const { return text_ && text_->textBufferPos == text_->textBufferLength; }
+  // True when a run or progression must not reach into the next text block
+  // (whose side information is coded when it is filled).
+  bool atBlockEnd() const {
+    return text_ && text_->textBufferPos == text_->textBufferLength && text_->atBlockEnd();
+  }
 
   void count() {
     if (counter_ % 16384 == 0 && reporter_ && s_.verbose) {
