@@ -121,9 +121,8 @@ class Model {
   // Lookup and memory.
   uint32_t logicalBucket(int level, const uint8_t* h) const;
   uint64_t historyKey(int level) const;
-  bool inVisitedBucket(int level, uint32_t rec);
-  static uint32_t tableSlot(const Level& lv, uint64_t key) {
-    return uint32_t((key * 0x9E3779B97F4A7C15ull) >> lv.slotShift);
+  static uint32_t tableSlot(const Level& lv, uint64_t key, uint32_t bucket) {
+    return (uint32_t((key * 0x9E3779B97F4A7C15ull) >> lv.slotShift) & ~1u) | (bucket & 1u);
   }
   static uint32_t recordIndex(const Level& lv, uint32_t rec) {
     return (rec - lv.contextBase) / uint32_t(sizeof(Context));
