@@ -8,6 +8,7 @@
 #include "coder/e8.h"
 #include "coder/interleave.h"
 #include "coder/range_coder.h"
+#include "coder/session.h"
 #include "container/crc16.h"
 #include "container/header.h"
 #include "model/model.h"
@@ -26,10 +27,6 @@ class DecoderSession {
   DecodeResult run();
 
  private:
-  void info(const char* text) {
-    if (reporter_) reporter_->info(text);
-  }
-
   void emit(uint8_t b) {
     if (text_) {
       text_->putDecodedByte(b, counter_);
@@ -81,21 +78,12 @@ DecodeResult DecoderSession::run() {
   flags_ = header.textFlags;
   codedLength_ = header.codedLength;
 
-  model::ModelTextFlags modelText;
   if (s_.textTransform) {
     s_.e8Enabled = false;
     text_ = std::make_unique<TextDecoder>(out_, crc_, rc_, flags_, codedLength_);
     text_->start();
-    modelText.sparsePunctuation = flags_.sparsePunctuation;
-    modelText.mostlyLowercase = flags_.mostlyLowercase;
-    modelText.crlfLineEnds = flags_.crlfLineEnds;
   }
-  model_ = std::make_unique<model::Model>(s_.order, s_.pseudoOrder, s_.memoryIndex,
-                                          s_.textTransform, modelText);
-  char line[64];
-  std::snprintf(line, sizeof line, "Using %d Mb memory model\n\n", 10 + 5 * s_.memoryIndex);
-  info(line);
-  info("Progress  : ");
+  model_ = setUpModel(s_, flags_, reporter_);
 
   if (codedLength_ > 0) codeLoop();
 

@@ -9,6 +9,7 @@
 #include "coder/e8.h"
 #include "coder/interleave.h"
 #include "coder/range_coder.h"
+#include "coder/session.h"
 #include "container/crc16.h"
 #include "container/header.h"
 #include "model/model.h"
@@ -102,18 +103,7 @@ EncodeResult EncoderSession::run() {
   }
   writeStreamHeader(out_, s_, flags_);
 
-  model::ModelTextFlags modelText;
-  if (s_.textTransform) {
-    modelText.sparsePunctuation = flags_.sparsePunctuation;
-    modelText.mostlyLowercase = flags_.mostlyLowercase;
-    modelText.crlfLineEnds = flags_.crlfLineEnds;
-  }
-  model_ = std::make_unique<model::Model>(s_.order, s_.pseudoOrder, s_.memoryIndex,
-                                          s_.textTransform, modelText);
-  char line[64];
-  std::snprintf(line, sizeof line, "Using %d Mb memory model\n\n", 10 + 5 * s_.memoryIndex);
-  info(line);
-  info("Progress  : ");
+  model_ = setUpModel(s_, flags_, reporter_);
   if (s_.textTransform) text_ = std::make_unique<TextEncoder>(in_, crc_, rc_, flags_);
 
   codeLoop();

@@ -320,6 +320,13 @@ void Model::markExcluded(const uint8_t* symbols, int count) {
   }
 }
 
+// A cell's first real use starts from half of its lower neighbour's counts
+// (the neighbour may be the cell itself).
+void seedFromNeighbour(EscapeCell& x, const EscapeCell& y) {
+  x.succ = static_cast<uint16_t>(y.succ / 2 + 1);
+  x.esc = static_cast<uint16_t>(x.esc + y.esc / 2);
+}
+
 template <class Side>
 bool Model::codeFirst(Side& side, uint32_t ctx, int level) {
   Context* k = context(ctx);
@@ -331,11 +338,7 @@ bool Model::codeFirst(Side& side, uint32_t ctx, int level) {
   int32_t e;
   const uint32_t cellSum = uint32_t(x.esc) + x.succ;
   if (cellSum <= 32) {
-    if (x.succ == 1) {
-      const EscapeCell& y = cell(escapeRow(level), bucket, cellIdx ? cellIdx - 1 : 0);
-      x.succ = static_cast<uint16_t>(y.succ / 2 + 1);
-      x.esc = static_cast<uint16_t>(x.esc + y.esc / 2);
-    }
+    if (x.succ == 1) seedFromNeighbour(x, cell(escapeRow(level), bucket, cellIdx ? cellIdx - 1 : 0));
     e = 8 * k->numSymbols;
   } else {
     e = static_cast<int32_t>(uint32_t(x.esc) * k->sumFreq / x.succ);
@@ -474,9 +477,7 @@ bool Model::codeMasked(Side& side, uint32_t ctx, int level) {
   if (cellSum <= 7) {
     if (x.succ == 1) {
       const int plainRow = level + 15 * (history.h[0] < 64) + 31 * (history.h[1] < 64);
-      const EscapeCell& y = cell(plainRow, bucket, cellIdx ? cellIdx - 1 : 0);
-      x.succ = static_cast<uint16_t>(y.succ / 2 + 1);
-      x.esc = static_cast<uint16_t>(x.esc + y.esc / 2);
+      seedFromNeighbour(x, cell(plainRow, bucket, cellIdx ? cellIdx - 1 : 0));
     }
     e = 8 * bucket + 8;
   } else {
