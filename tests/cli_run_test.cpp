@@ -1,10 +1,10 @@
-// The velt binary's command line end to end: banner, usage, every refusal of
-// the parse and of the file checks, exit codes, and that the refusals leave
-// nothing behind in the working directory.
+// The velt binary end to end: banner, usage, every message of the parse and
+// the file checks with its exit code, the summaries, quiet runs, decoding
+// verdicts, and round trips through real files.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -12,6 +12,8 @@
 
 namespace velt::test {
 namespace {
+
+using Bytes = std::vector<uint8_t>;
 
 const std::string kUsage =
     "Usage:\n"
@@ -26,111 +28,140 @@ const std::string kUsage =
     "  -E8x      'e8' transform,     x - [s(mart),f(orced),d(isabled)], default: s\n"
     "  -SI       suppress all information excepting error and warning messages\n";
 
-// The banner: the name and version, then one notice line.
-std::string banner(const RunResult& r) {
-  size_t first = r.out.find('\n');
-  size_t second = first == std::string::npos ? first : r.out.find('\n', first + 1);
-  return second == std::string::npos ? "" : r.out.substr(0, second + 1);
+// The two banner lines.
+std::string bannerOf(const std::string& out) {
+  const size_t first = out.find('\n');
+  const size_t second = first == std::string::npos ? first : out.find('\n', first + 1);
+  return second == std::string::npos ? "" : out.substr(0, second + 1);
 }
 
-std::string afterBanner(const RunResult& r) { return r.out.substr(banner(r).size()); }
+// The summary from its first word on ("Done   " overwrites the last progress value).
+std::string summary(const std::string& out) {
+  const size_t done = out.find("Done   \n");
+  return done == std::string::npos ? "" : out.substr(done);
+}
 
-class CliRun : public ::testing::Test, public CliFixture {};
+Bytes randomBytes(size_t n, uint32_t seed) {
+  Bytes b(n);
+  for (auto& x : b) x = static_cast<uint8_t>((seed = seed * 1664525u + 1013904223u) >> 24);
+  return b;
+}
 
-TEST_F(CliRun, BannerIsTwoLinesNameAndVersionFirst) {
-  RunResult r = run({});
-  const std::string b = banner(r);
-  EXPECT_EQ(b.rfind("Velt 1.0 ", 0), 0u) << b;
+Bytes proseBytes(size_t n) {
+  static const char* const words[] = {"the ", "quick ", "brown ", "fox ",  "jumps ", "over ",
+                                      "a ",   "lazy ",  "dog. ",  "Then ", "it ",    "rests.\n"};
+  std::string s;
+  for (uint32_t i = 0; s.size() < n; ++i) s += words[(i * 7 + i / 5) % 12];
+  s.resize(n);
+  return bytesOf(s);
+}
+
+class CliRun : public CliTest {
+ protected:
+  // Compresses and restores `data`; checks the summaries' sizes and the CRC.
+  Bytes roundTrip(const Bytes& data, std::vector<std::string> args) {
+    writeFile(path("in"), data);
+    args.insert(args.begin(), "e");
+    args.insert(args.end(), {"in", "packed"});
+    const RunResult e = run(args);
+    EXPECT_EQ(e.exitCode, 0) << e.out;
+    const Bytes packed = read("packed");
+    const std::string compressed = "Compressed: " + std::to_string(packed.size()) + "\n";
+    EXPECT_NE(e.out.find("Original  : " + std::to_string(data.size()) + "\n"), std::string::npos);
+    EXPECT_NE(e.out.find(compressed), std::string::npos) << e.out;
+    const RunResult d = run({"d", "packed", "restored"});
+    EXPECT_EQ(d.exitCode, 0) << d.out;
+    EXPECT_NE(d.out.find("CRC       : OK\n"), std::string::npos) << d.out;
+    EXPECT_NE(d.out.find(compressed), std::string::npos) << d.out;
+    EXPECT_NE(d.out.find("Extracted : " + std::to_string(data.size()) + "\n"), std::string::npos);
+    EXPECT_TRUE(read("restored") == data) << "restored file differs";
+    return packed;
+  }
+};
+
+TEST_F(CliRun, BannerAndVersion) {
+  const RunResult r = run({});
+  const std::string b = bannerOf(r.out);
+  EXPECT_EQ(b.rfind("Velt 1.0 ", 0), 0u) << r.out;
   EXPECT_GT(b.size(), b.find('\n') + 2) << "second banner line is empty";
   EXPECT_EQ(r.err, "");
-}
-
-TEST_F(CliRun, BadModesPrintUsageAndFail) {
-  for (const auto& args : std::vector<std::vector<std::string>>{{}, {"x"}, {"ed"}, {""}}) {
-    RunResult r = run(args);
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(afterBanner(r), kUsage);
-  }
-  // Quiet: no banner, the usage all the same.
-  RunResult q = run({"x", "-si"});
-  EXPECT_EQ(q.exitCode, 1);
-  EXPECT_EQ(q.out, kUsage);
-  EXPECT_TRUE(listing().empty());
-}
-
-TEST_F(CliRun, HelpAndVersionSucceed) {
-  for (const char* flag : {"-h", "--help"}) {
-    RunResult r = run({flag});
-    EXPECT_EQ(r.exitCode, 0) << flag;
-    EXPECT_EQ(afterBanner(r), kUsage) << flag;
-  }
-  RunResult v = run({"--version"});
+  const RunResult v = run({"--version"});
   EXPECT_EQ(v.exitCode, 0);
   EXPECT_EQ(v.out, "Velt 1.0\n");
 }
 
-TEST_F(CliRun, ParseErrorsAreOneLineAfterTheBanner) {
+// Every refusal before the codec: its exit code and exact text after the
+// banner (none when quiet), nothing on standard error, nothing created.
+TEST_F(CliRun, EveryMessageOfTheParseAndTheFileChecks) {
   write("in", "abc");
+  const std::string banner = bannerOf(run({}).out);
+  const std::string files = "Input and output filenames required\n";
+  const std::string encodeOnly = "Compression mode switches are allowed for encoding only\n";
+  const std::string dup = "Duplicate mode definition: ";
   const struct {
     std::vector<std::string> args;
-    std::string line;
+    int exitCode;
+    std::string text;
   } cases[] = {
-      {{"e"}, "Input and output filenames required\n"},
-      {{"e", "-o6"}, "Input and output filenames required\n"},
-      {{"d", "-o6", "in", "out"}, "Compression mode switches are allowed for encoding only\n"},
-      {{"e", "-x", "in", "out"}, "Unknown switch: x\n"},
-      {{"e", "-", "in", "out"}, "Unknown switch: \n"},
-      {{"e", "-o5", "-o5", "in", "out"}, "Duplicate mode definition: o5\n"},
-      {{"e", "-o5", "-o6", "in", "out"}, "Duplicate mode definition: o6\n"},
-      {{"e", "-rl3", "-RL4", "in", "out"}, "Duplicate mode definition: rl4\n"},
-      {{"e", "nosuch", "out"}, "Can't open file: nosuch\n"},
-      {{"e", "-o6", "in"}, "Required utput filename\n"},
-      {{"e", "in", "in"}, "Infile and outfile shouldn't be the same file\n"},
-      {{"e", ".", "out"}, "Can't open file: .\n"},
-      {{"e", "in", "nodir/out"}, "Can't open file: nodir/out\n"},
+      {{}, 1, kUsage},
+      {{"x"}, 1, kUsage},
+      {{"ed"}, 1, kUsage},
+      {{""}, 1, kUsage},
+      {{"ee", "in", "out"}, 1, kUsage},
+      {{"-o5", "in", "out"}, 1, kUsage},
+      {{"x", "-si"}, 1, kUsage},
+      {{"-h"}, 0, kUsage},
+      {{"--help"}, 0, kUsage},
+      {{"e"}, 1, files},
+      {{"d"}, 1, files},
+      {{"e", "-o6", "-m:10"}, 1, files},
+      {{"d", "-o6", "in", "out"}, 1, encodeOnly},
+      {{"d", "-x", "in", "out"}, 1, encodeOnly},  // refused before the lookup
+      {{"e", "-x", "in", "out"}, 1, "Unknown switch: x\n"},
+      {{"e", "-XyZ", "in", "out"}, 1, "Unknown switch: xyz\n"},
+      {{"e", "-", "in", "out"}, 1, "Unknown switch: \n"},
+      {{"e", "-m:55", "in", "out"}, 1, "Unknown switch: m:55\n"},
+      {{"e", "--o5", "in", "out"}, 1, "Unknown switch: -o5\n"},
+      {{"e", "-h", "in", "out"}, 1, "Unknown switch: h\n"},
+      {{"e", "-q"}, 1, "Unknown switch: q\n"},  // the lookup comes before the last-argument test
+      {{"e", "-o5", "-o5", "in", "out"}, 1, dup + "o5\n"},
+      {{"e", "-o5", "-O6", "in", "out"}, 1, dup + "o6\n"},
+      {{"e", "-o9", "-o4", "in", "out"}, 1, dup + "o4\n"},
+      {{"e", "-rl3", "-RL4", "in", "out"}, 1, dup + "rl4\n"},
+      {{"e", "-e8s", "-e8d", "in", "out"}, 1, dup + "e8d\n"},
+      {{"e", "-icd", "-ics", "in", "out"}, 1, dup + "ics\n"},
+      {{"e", "-M:10", "-m:50", "in", "out"}, 1, dup + "m:50\n"},
+      {{"e", "-mt0", "-mt1", "in", "out"}, 1, dup + "mt1\n"},
+      {{"e", "-da", "-DA", "in", "out"}, 1, dup + "da\n"},
+      {{"e", "-si", "-Si", "in", "out"}, 1, dup + "si\n"},
+      {{"d", "-si", "-SI", "in", "out"}, 1, dup + "si\n"},
+      {{"e", "nosuch", "out"}, 1, "Can't open file: nosuch\n"},
+      {{"e", "-si", "nosuch", "out"}, 1, "Can't open file: nosuch\n"},
+      {{"e", "-o6", "in"}, 1, "Required utput filename\n"},
+      {{"e", "in", "in"}, 1, "Infile and outfile shouldn't be the same file\n"},
   };
   for (const auto& c : cases) {
-    RunResult r = run(c.args);
-    EXPECT_EQ(r.exitCode, 1) << c.line;
-    EXPECT_EQ(afterBanner(r), c.line);
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(listing(), std::vector<std::string>{"in"}) << c.line;
-    EXPECT_EQ(read("in"), (std::vector<uint8_t>{'a', 'b', 'c'}));
-  }
-  // Quiet: the error alone.
-  RunResult q = run({"e", "-si", "nosuch", "out"});
-  EXPECT_EQ(q.exitCode, 1);
-  EXPECT_EQ(q.out, "Can't open file: nosuch\n");
-}
-
-TEST_F(CliRun, SameFileByAnotherNameIsRefusedUntouched) {
-  write("in", "keep me");
-  ASSERT_EQ(symlink("in", path("soft").c_str()), 0);
-  ASSERT_EQ(link(path("in").c_str(), path("hard").c_str()), 0);
-  for (const char* other : {"./in", "soft", "hard"}) {
-    for (const char* mode : {"e", "d"}) {
-      RunResult r = run({mode, "-si", "in", other});
-      EXPECT_EQ(r.exitCode, 1) << mode << " " << other;
-      EXPECT_EQ(r.out, "Infile and outfile shouldn't be the same file\n");
-      EXPECT_EQ(read("in"), (std::vector<uint8_t>{'k', 'e', 'e', 'p', ' ', 'm', 'e'}));
+    std::string shown;
+    bool quiet = false;
+    for (const std::string& a : c.args) {
+      shown += a + " ";
+      quiet |= a == "-si" || a == "-Si" || a == "-SI";
     }
+    SCOPED_TRACE(shown);
+    const RunResult r = run(c.args);
+    EXPECT_EQ(r.exitCode, c.exitCode);
+    EXPECT_EQ(r.out, (quiet ? "" : banner) + c.text);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(listing(), std::vector<std::string>{"in"});
+    EXPECT_EQ(read("in"), bytesOf("abc"));
   }
-  // The other direction: the link as input.
-  RunResult r = run({"e", "-si", "soft", "in"});
-  EXPECT_EQ(r.out, "Infile and outfile shouldn't be the same file\n");
-  EXPECT_EQ(read("in").size(), 7u);
 }
 
 TEST_F(CliRun, InputTooLargeForTheFormatIsRefusedBeforeTheOutputExists) {
   // A sparse file of exactly 2^31 bytes: one more than the format can count.
-  const std::string big = path("big");
-  {
-    FILE* f = std::fopen(big.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    ASSERT_EQ(ftruncate(fileno(f), int64_t(1) << 31), 0);
-    std::fclose(f);
-  }
-  RunResult r = run({"e", "-si", "big", "out"});
+  write("big", "");
+  ASSERT_EQ(truncate(path("big").c_str(), int64_t(1) << 31), 0);
+  const RunResult r = run({"e", "-si", "big", "out"});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.out.find("too large"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("big"), std::string::npos) << r.out;
@@ -140,13 +171,108 @@ TEST_F(CliRun, InputTooLargeForTheFormatIsRefusedBeforeTheOutputExists) {
 
 TEST_F(CliRun, SettingLinesPrecedeTheCodecAndTrailingSwitchesAreIgnored) {
   write("empty", "");
-  RunResult r = run({"e", "-o6", "-mt1", "-da", "empty", "out", "-o4"});
+  const RunResult r = run({"e", "-o6", "-mt1", "-da", "empty", "out", "-o4"});
   ASSERT_EQ(r.exitCode, 0) << r.out;
-  EXPECT_EQ(afterBanner(r).rfind("Using order-6 PPM model\nFile analysis disabled\n", 0), 0u)
-      << r.out;
+  EXPECT_EQ(r.out.find("Using order-6 PPM model\nFile analysis disabled\n"), bannerOf(r.out).size());
   EXPECT_EQ(r.out.find("order-4"), std::string::npos);
   EXPECT_EQ(r.out.find("text mode"), std::string::npos);
   EXPECT_EQ(read("out").at(8), 0x82);  // order 6, memory index 2
+}
+
+TEST_F(CliRun, EmptyInputGivesTheTenByteHeaderAndBothSummaries) {
+  write("empty", "");
+  const RunResult e = run({"e", "empty", "packed"});
+  ASSERT_EQ(e.exitCode, 0) << e.out;
+  EXPECT_EQ(e.err, "");
+  EXPECT_EQ(read("packed"), (Bytes{0x76, 0x54, 0, 0, 0, 0, 0, 0, 0x42, 0x28}));
+  const std::string timeAndSpeed =
+      "Done   \nTime      : [0-9]+\\.[0-9][0-9] sec\n(Speed     : [0-9]+ kB/sec\n)?";
+  const std::string ratio = "Ratio     : 1000\\.00 %          80\\.0000 bpc\n";
+  EXPECT_TRUE(std::regex_match(
+      summary(e.out), std::regex(timeAndSpeed + ratio + "Original  : 0\nCompressed: 10\n")))
+      << e.out;
+
+  write("restored", "old content to be truncated");
+  const RunResult d = run({"d", "packed", "restored"});
+  ASSERT_EQ(d.exitCode, 0) << d.out;
+  EXPECT_TRUE(read("restored").empty());
+  EXPECT_TRUE(std::regex_match(summary(d.out), std::regex(timeAndSpeed + "CRC       : OK\n" + ratio +
+                                                          "Compressed: 10\nExtracted : 0\n")))
+      << d.out;
+
+  // Quiet runs print nothing, with the switch even after the file names.
+  const RunResult qe = run({"e", "empty", "packed", "-SI"});
+  const RunResult qd = run({"d", "-si", "packed", "restored"});
+  EXPECT_EQ(qe.exitCode + qd.exitCode, 0);
+  EXPECT_EQ(qe.out + qd.out, "");
+  EXPECT_EQ(read("packed").size(), 10u);
+}
+
+TEST_F(CliRun, FilesSurviveCompressionAndRestoration) {
+  for (const Bytes& data : {Bytes{'x'}, proseBytes(30000), randomBytes(20000, 7), Bytes(5000, 0xE8)}) {
+    SCOPED_TRACE(data.size());
+    roundTrip(data, {});
+    roundTrip(data, {"-da", "-o9", "-m:10", "-rl3", "-icf"});
+  }
+}
+
+TEST_F(CliRun, ProgressValuesEvery16384Bytes) {
+  writeFile(path("in"), randomBytes(100000, 1));
+  const RunResult r = run({"e", "-da", "in", "packed"});
+  ASSERT_EQ(r.exitCode, 0) << r.out;
+  // A value after bytes 1, 16385, 32769, ...: the first shows 0; "Done   "
+  // overwrites the last one.
+  const std::string bs = "\b\b\b\b\b\b";
+  std::string values = "Progress  : ";
+  for (const char* v : {"  0", " 16", " 33", " 49", " 66", " 82"}) values += v + (" % " + bs);
+  EXPECT_NE(r.out.find(values), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("% " + bs + "Done   \n"), std::string::npos) << r.out;
+  EXPECT_EQ(run({"e", "-da", "-si", "in", "packed"}).out, "");
+}
+
+TEST_F(CliRun, WrongCrcFailsAfterTheWholeOutput) {
+  const Bytes data = proseBytes(3000);
+  Bytes packed = roundTrip(data, {});
+  packed[2] ^= 0x01;
+  writeFile(path("bad"), packed);
+  const RunResult r = run({"d", "bad", "restored"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(summary(r.out).find("CRC       : ERROR\nRatio"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Extracted : 3000\n"), std::string::npos) << r.out;
+  const RunResult q = run({"d", "-si", "bad", "restored"});
+  EXPECT_EQ(q.exitCode, 1);
+  EXPECT_EQ(q.out, "CRC       : ERROR\n");
+  EXPECT_TRUE(read("restored") == data);  // the body itself was intact
+}
+
+// The codec's two refusals of a stream, each on a line of its own and
+// without a summary (which fields make a header impossible, and how damage
+// ends, is the Damage suite's business).
+TEST_F(CliRun, BadHeaderAndCorruptDataEndTheRun) {
+  const Bytes packed = roundTrip(randomBytes(4000, 3), {"-da"});
+  const struct {
+    Bytes stream;
+    std::string line;
+  } cases[] = {
+      {{0x76, 0x54, 0, 0, 0, 0, 0, 0, 0x42, 0x68}, "Unknown switch in the header\n"},
+      {{0x76, 0x54, 0, 0, 0}, "Unknown switch in the header\n"},
+      {Bytes(packed.begin(), packed.begin() + packed.size() / 2), "Input data corrupt\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.stream.size());
+    writeFile(path("bad"), c.stream);
+    const RunResult r = run({"d", "bad", "restored"});
+    EXPECT_EQ(r.exitCode, 1);
+    ASSERT_GT(r.out.size(), c.line.size()) << r.out;
+    EXPECT_EQ(r.out.substr(r.out.size() - c.line.size() - 1), "\n" + c.line) << r.out;
+    EXPECT_EQ(r.out.find("Done"), std::string::npos) << r.out;
+    if (c.line[0] == 'U') {
+      EXPECT_TRUE(read("restored").empty()) << "a bad header writes nothing";
+    }
+    const RunResult q = run({"d", "-si", "bad", "restored"});
+    EXPECT_EQ(q.exitCode, 1);
+    EXPECT_EQ(q.out, c.line);
+  }
 }
 
 }  // namespace

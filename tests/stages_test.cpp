@@ -156,15 +156,25 @@ TEST(E8, InputEndingInsideAnAddress) {
   observe({0xE8, 0xE8, 0, 0, 0, 0, 0xE8, 0xE8, 0xE8}, "-e8f");
 }
 
-TEST(Stages, HeaderRecordsWhatWasUsed) {
-  std::vector<uint8_t> data = {'M', 'Z', 1, 2, 3};
-  std::vector<uint8_t> p = compress(data.data(), data.size(), test::settingsFromSwitches(""));
-  EXPECT_EQ(p[9], 0x38);
-  p = compress(data.data(), data.size(), test::settingsFromSwitches("-rl3 -icf -e8d"));
-  EXPECT_EQ(p[9], 0x44);
-  p = compress(data.data(), data.size(), test::settingsFromSwitches("-rld -icd -o9 -m:50"));
-  EXPECT_EQ(p[8], 0xE8);
-  EXPECT_EQ(p[9], 0x10);
+TEST(Stages, HeaderRecordsTheSwitchesAndWhatWasUsed) {
+  const std::vector<uint8_t> exe = {'M', 'Z', 1, 2, 3};
+  const struct {
+    std::vector<uint8_t> data;
+    const char* switches;
+    uint8_t settings, mode;
+  } cases[] = {
+      {{}, "-O9 -M:50", 0xE8, 0x28}, {{}, "-o8 -m:10", 0xD0, 0x28}, {{}, "-o4", 0x02, 0x28},
+      {{}, "-rl3", 0x42, 0x48},      {{}, "-rld -icd", 0x42, 0x00}, {{}, "-icf", 0x42, 0x24},
+      {{}, "-da -e8f", 0x42, 0x28},  {exe, "", 0x42, 0x38},  // e8 found by the analysis
+      {exe, "-rl3 -icf -e8d", 0x42, 0x44}, {exe, "-rld -icd -o9 -m:50", 0xE8, 0x10},
+  };
+  for (const auto& c : cases) {
+    const std::vector<uint8_t> p =
+        compress(c.data.data(), c.data.size(), test::settingsFromSwitches(c.switches));
+    ASSERT_GE(p.size(), 10u);
+    EXPECT_EQ(p[8], c.settings) << c.switches;
+    EXPECT_EQ(p[9], c.mode) << c.switches;
+  }
 }
 
 }  // namespace

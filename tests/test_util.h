@@ -13,6 +13,8 @@ std::string sharedDir();
 std::string corpusPath(const std::string& relative);  // e.g. "text/alice29.txt"
 std::vector<std::string> corpusFiles();                // relative paths, sorted
 std::vector<uint8_t> readFile(const std::string& path);
+inline std::vector<uint8_t> bytesOf(const std::string& s) { return {s.begin(), s.end()}; }
+inline std::string asString(const std::vector<uint8_t>& v) { return {v.begin(), v.end()}; }
 void writeFile(const std::string& path, const std::vector<uint8_t>& data);
 // A fresh empty directory for one test's files.
 std::string tempDir();

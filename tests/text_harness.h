@@ -11,12 +11,11 @@
 #include "coder/range_coder.h"
 #include "container/crc16.h"
 #include "text/text_decoder.h"
+#include "test_util.h"
 #include "text/text_encoder.h"
 #include "velt/velt.h"
 
 namespace velt::test {
-
-inline std::vector<uint8_t> bytesOf(const std::string& s) { return {s.begin(), s.end()}; }
 
 struct TextBlock {
   std::vector<uint8_t> bytes;
