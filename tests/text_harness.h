@@ -3,23 +3,52 @@
 // decoder is fed the same bytes in the same order.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <cstdint>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "coder/cumulative_table.h"
 #include "coder/range_coder.h"
 #include "container/crc16.h"
-#include "text/text_decoder.h"
 #include "test_util.h"
+#include "text/text_decoder.h"
 #include "text/text_encoder.h"
-#include "velt/velt.h"
 
 namespace velt::test {
 
+// Flags from words: "ru", "mt1", "soft", "crlf", "sparse", "lower", "unwrap",
+// "double" (only with unwrap), "wNN"; otherwise English, mode 0, width 59.
+inline TextFlags textFlags(const std::string& words) {
+  TextFlags f;
+  f.english = 1;
+  f.softLineBreaks = 0;
+  const std::pair<std::string, uint8_t*> names[] = {
+      {"ru", &f.russian},         {"mt1", &f.textMode},         {"soft", &f.softLineBreaks},
+      {"crlf", &f.crlfLineEnds},  {"sparse", &f.sparsePunctuation}, {"lower", &f.mostlyLowercase},
+      {"unwrap", &f.unwrapLines}, {"double", &f.doubleSpaces}};
+  std::istringstream in(words);
+  for (std::string w; in >> w;) {
+    auto it = std::find_if(std::begin(names), std::end(names), [&](auto& n) { return n.first == w; });
+    if (it != std::end(names)) {
+      *it->second = 1;
+    } else if (w[0] == 'w') {
+      f.wrapWidth = static_cast<uint8_t>(std::stoi(w.substr(1)));
+    } else {
+      throw std::invalid_argument("unknown text flag " + w);
+    }
+  }
+  f.english = !f.russian;
+  f.doubleSpaces &= f.unwrapLines;
+  return f;
+}
+
 struct TextBlock {
   std::vector<uint8_t> bytes;
-  // Side information as coded (only with unwrapLines).
+  // Side information as coded (only with unwrapLines); a zero length codes bytes.size().
   uint32_t codedLength = 0;
   std::vector<int> lineEndCodes;
   std::vector<int> spaceRuns;
@@ -29,101 +58,73 @@ struct TextBlock {
 struct EncodedText {
   std::vector<TextBlock> blocks;  // the last one is the empty final block
   std::vector<uint8_t> body;
-  std::vector<uint8_t> allBytes;  // every block's bytes, concatenated
+  std::vector<uint8_t> allBytes;    // every block's bytes, concatenated
   std::vector<uint32_t> intervals;  // cumLow, freq, total triples
   uint16_t crc = 0;
   int64_t consumedChars = 0;
   int64_t producedBytes = 0;
 };
 
-class IntervalRecorder : public CodingObserver {
- public:
-  std::vector<uint32_t> values;
+// Records the coder's intervals and reads side information back from them
+// with tables that mirror the encoder's.
+struct SideInfoRecorder : CodingObserver {
+  std::vector<uint32_t> v;
+  CumulativeTable<10> lineEnd;
+  CumulativeTable<257> spaceRun;
   void interval(uint32_t cumLow, uint32_t freq, uint32_t total) override {
-    values.push_back(cumLow);
-    values.push_back(freq);
-    values.push_back(total);
+    v.insert(v.end(), {cumLow, freq, total});
   }
-};
-
-// Reads side information back from recorded intervals, mirroring the models.
-class SideInfoReader {
- public:
-  SideInfoReader(const std::vector<uint32_t>& v, bool doubleSpaces)
-      : v_(v), doubleSpaces_(doubleSpaces) {}
-
-  // Parses one block's side information starting at triple index `at`;
-  // returns the index after it.
-  size_t read(size_t at, TextBlock& block) {
-    uint32_t n = 0;
-    for (int k = 0; k < 3; ++k, ++at) n = (n << 8) | v_[3 * at];
-    block.codedLength = n;
-    for (;;) {
-      int s = symbolOf(lineEnd_, v_[3 * at]);
-      ++at;
-      lineEnd_.update(s, 100, 16382);
-      if (s == 8) break;
-      block.lineEndCodes.push_back(s);
-    }
-    if (doubleSpaces_) {
-      for (;;) {
-        int s = symbolOf(spaceRun_, v_[3 * at]);
-        ++at;
-        spaceRun_.update(s, 10, 16382);
-        if (s == 255) break;
-        block.spaceRuns.push_back(s);
-      }
-    }
-    return at;
-  }
-
- private:
   template <int N>
-  static int symbolOf(const CumulativeTable<N>& t, uint32_t cumLow) {
+  static int symbolAt(const CumulativeTable<N>& t, uint32_t cumLow) {
     for (int s = 0; s < N - 1; ++s) {
       if (static_cast<uint32_t>(t[s]) == cumLow) return s;
     }
     return -1;
   }
-
-  const std::vector<uint32_t>& v_;
-  bool doubleSpaces_;
-  CumulativeTable<10> lineEnd_;
-  CumulativeTable<257> spaceRun_;
+  // Parses one block's side information from triple `at` on; returns the triple after it.
+  size_t read(size_t at, TextBlock& block, bool doubleSpaces) {
+    for (int k = 0; k < 3; ++k) block.codedLength = (block.codedLength << 8) | v[3 * at++];
+    for (int s; (s = symbolAt(lineEnd, v[3 * at++])) != 8; lineEnd.update(s, 100, 16382)) {
+      block.lineEndCodes.push_back(s);
+    }
+    lineEnd.update(8, 100, 16382);
+    if (!doubleSpaces) return at;
+    for (int s; (s = symbolAt(spaceRun, v[3 * at++])) != 255; spaceRun.update(s, 10, 16382)) {
+      block.spaceRuns.push_back(s);
+    }
+    spaceRun.update(255, 10, 16382);
+    return at;
+  }
 };
 
 inline EncodedText encodeText(const std::vector<uint8_t>& input, const TextFlags& flags) {
   EncodedText e;
   MemorySource source(input.data(), input.size());
   MemorySink sink;
-  IntervalRecorder recorder;
+  SideInfoRecorder recorder;
   RangeEncoder coder(sink, &recorder);
   Crc16 crc;
   TextEncoder encoder(source, crc, coder, flags);
-  SideInfoReader reader(recorder.values, flags.unwrapLines && flags.doubleSpaces);
-  size_t parsed = 0;
-  for (;;) {
-    size_t before = recorder.values.size() / 3;
-    bool empty = encoder.fillTextBuffer();
+  for (bool empty = false; !empty;) {
+    const size_t before = recorder.v.size() / 3;
+    empty = encoder.fillTextBuffer();
     TextBlock block;
-    if (flags.unwrapLines) {
-      parsed = reader.read(before, block);
-      if (parsed != recorder.values.size() / 3) throw std::runtime_error("side info mismatch");
+    if (flags.unwrapLines &&
+        recorder.read(before, block, flags.doubleSpaces) != recorder.v.size() / 3) {
+      throw std::runtime_error("side info mismatch");
     }
     if (encoder.textBufferPos != 0) throw std::runtime_error("textBufferPos not reset");
-    const uint8_t* buffer = encoder.textBuffer();
-    block.bytes.assign(buffer, buffer + encoder.textBufferLength);
+    block.bytes.assign(encoder.textBuffer(), encoder.textBuffer() + encoder.textBufferLength);
     for (uint8_t b : block.bytes) coder.encode(b, 1, 256);
     encoder.textBufferPos = encoder.textBufferLength;
     block.endsBlock = encoder.atBlockEnd();
     e.allBytes.insert(e.allBytes.end(), block.bytes.begin(), block.bytes.end());
     e.blocks.push_back(std::move(block));
-    if (empty) break;
   }
   if (!e.allBytes.empty() || flags.unwrapLines) coder.flush();
   sink.finish();
   e.body = sink.data();
-  e.intervals = recorder.values;
+  e.intervals = recorder.v;
   e.crc = crc.value;
   e.consumedChars = encoder.consumedChars;
   e.producedBytes = encoder.producedBytes;
@@ -139,7 +140,6 @@ struct DecodedText {
 // Decodes `count` bytes of total 256 from `body` through a TextDecoder.
 inline DecodedText decodeText(const std::vector<uint8_t>& body, int32_t count,
                               const TextFlags& flags) {
-  DecodedText d;
   MemorySource source(body.data(), body.size());
   RangeDecoder coder(source);
   MemorySink sink;
@@ -148,45 +148,35 @@ inline DecodedText decodeText(const std::vector<uint8_t>& body, int32_t count,
   if (flags.unwrapLines) decoder.start();
   for (int32_t i = 0; i < count; ++i) {
     coder.start();
-    uint32_t v = coder.checkedTarget(256);
+    const uint32_t v = coder.checkedTarget(256);
     coder.decodeUpdate(v, 1);
     decoder.putDecodedByte(static_cast<uint8_t>(v), i);
   }
   decoder.finishTextOutput();
   sink.finish();
-  d.output = sink.data();
-  d.crc = crc.value;
-  d.bytesWritten = decoder.bytesWritten();
-  return d;
+  return {sink.data(), crc.value, decoder.bytesWritten()};
 }
 
-// Codes hand-made blocks (bytes plus side information) the way the encoder
-// would, for decoder tests.
+// Codes hand-made blocks the way the encoder would, for decoder tests.
 inline std::vector<uint8_t> encodeBlocks(const std::vector<TextBlock>& blocks,
                                          const TextFlags& flags) {
   MemorySink sink;
   RangeEncoder coder(sink, nullptr);
   CumulativeTable<10> lineEnd;
   CumulativeTable<257> spaceRun;
+  auto code = [&](auto& table, int s, int32_t increment) {
+    table.encodeSymbol(coder, s);
+    table.update(s, increment, 16382);
+  };
   for (const TextBlock& b : blocks) {
     if (flags.unwrapLines) {
-      uint32_t n = b.codedLength ? b.codedLength : static_cast<uint32_t>(b.bytes.size());
-      coder.encode(n >> 16, 1, 256);
-      coder.encode((n >> 8) & 0xFF, 1, 256);
-      coder.encode(n & 0xFF, 1, 256);
-      std::vector<int> codes = b.lineEndCodes;
-      codes.push_back(8);
-      for (int s : codes) {
-        lineEnd.encodeSymbol(coder, s);
-        lineEnd.update(s, 100, 16382);
-      }
+      const uint32_t n = b.codedLength ? b.codedLength : static_cast<uint32_t>(b.bytes.size());
+      for (int shift : {16, 8, 0}) coder.encode((n >> shift) & 0xFF, 1, 256);
+      for (int s : b.lineEndCodes) code(lineEnd, s, 100);
+      code(lineEnd, 8, 100);
       if (flags.doubleSpaces) {
-        std::vector<int> runs = b.spaceRuns;
-        runs.push_back(255);
-        for (int s : runs) {
-          spaceRun.encodeSymbol(coder, s);
-          spaceRun.update(s, 10, 16382);
-        }
+        for (int s : b.spaceRuns) code(spaceRun, s, 10);
+        code(spaceRun, 255, 10);
       }
     }
     for (uint8_t byte : b.bytes) coder.encode(byte, 1, 256);
@@ -194,6 +184,23 @@ inline std::vector<uint8_t> encodeBlocks(const std::vector<TextBlock>& blocks,
   coder.flush();
   sink.finish();
   return sink.data();
+}
+
+// Encodes and decodes `input`, checking the bytes, both CRCs and the counters.
+inline void expectTextRoundTrip(const std::vector<uint8_t>& input, const TextFlags& f) {
+  const EncodedText e = encodeText(input, f);
+  Crc16 crc;
+  for (uint8_t b : input) crc.update(b);
+  EXPECT_EQ(e.crc, crc.value);
+  EXPECT_EQ(e.producedBytes, static_cast<int64_t>(e.allBytes.size()));
+  ASSERT_TRUE(e.blocks.back().bytes.empty());
+  for (size_t k = 0; k + 1 < e.blocks.size(); ++k) ASSERT_FALSE(e.blocks[k].bytes.empty()) << k;
+  const DecodedText d = decodeText(e.body, static_cast<int32_t>(e.allBytes.size()), f);
+  ASSERT_EQ(d.output.size(), input.size());
+  const auto diff = std::mismatch(d.output.begin(), d.output.end(), input.begin());
+  ASSERT_TRUE(diff.first == d.output.end()) << "first difference at " << (diff.first - d.output.begin());
+  EXPECT_EQ(d.crc, e.crc);
+  EXPECT_EQ(d.bytesWritten, static_cast<int64_t>(input.size()));
 }
 
 }  // namespace velt::test
