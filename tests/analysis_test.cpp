@@ -12,8 +12,7 @@
 namespace velt::test {
 namespace {
 
-class MessageLog : public Reporter {
- public:
+struct MessageLog : Reporter {
   std::string text;
   void info(const char* t) override { text += t; }
 };
@@ -41,14 +40,6 @@ uint8_t flagsByte(const TextFlags& f) {
                               f.mostlyLowercase * 2 + f.unwrapLines);
 }
 
-std::string vectorName(std::string corpusFile) {
-  for (char& c : corpusFile) {
-    if (c == '/') c = '_';
-  }
-  size_t slash = corpusFile.find('_');
-  return corpusFile.substr(0, slash) + "_" + corpusFile.substr(slash) + ".velt";
-}
-
 // The header of a known-answer vector carries the analysis results.
 void expectMatchesHeader(const std::vector<uint8_t>& input, const std::vector<uint8_t>& header,
                          uint8_t textMode) {
@@ -72,7 +63,9 @@ TEST(AnalysisCorpus, MatchesKnownAnswerHeaders) {
   for (const std::string& file : corpusFiles()) {
     SCOPED_TRACE(file);
     std::vector<uint8_t> input = readFile(corpusPath(file));
-    std::string name = vectorName(file);
+    std::string name = file;
+    name.replace(name.find('/'), 1, "__");
+    name += ".velt";
     expectMatchesHeader(input, readFile(sharedDir() + "/vectors/t5/" + name), 0);
     expectMatchesHeader(input, readFile(sharedDir() + "/vectors/t7/" + name), 1);
   }
@@ -85,73 +78,64 @@ TEST(AnalysisCorpus, MatchesKnownAnswerHeaders) {
 }
 
 TEST(AnalysisCorpus, Decisions) {
-  // alice29: English with CR LF line ends (every one of the 703 line feeds in
-  // the first 32768 bytes follows a CR), wrapped at about 60 columns, hence
-  // unwrapLines; few capitals open a line, so soft line breaks stay.
-  Analysis alice = analyze(readFile(corpusPath("text/alice29.txt")));
-  EXPECT_TRUE(alice.settings.textTransform);
-  EXPECT_EQ(alice.flags.english, 1);
-  EXPECT_EQ(alice.flags.crlfLineEnds, 1);
-  EXPECT_EQ(alice.flags.unwrapLines, 1);
-  EXPECT_EQ(alice.flags.softLineBreaks, 1);
-  EXPECT_EQ(alice.flags.wrapWidth, 58);
-  EXPECT_EQ(alice.flags.doubleSpaces, 1);
-  EXPECT_EQ(alice.messages, "");
-
-  // The cp866 files are Russian with CR LF line ends. derzhavin is verse:
-  // its lines start with capitals, which rules out soft line breaks.
-  Analysis derzhavin = analyze(readFile(corpusPath("ru/derzhavin.866")));
-  EXPECT_EQ(derzhavin.flags.russian, 1);
-  EXPECT_EQ(derzhavin.flags.english, 0);
-  EXPECT_EQ(derzhavin.flags.crlfLineEnds, 1);
-  EXPECT_EQ(derzhavin.flags.softLineBreaks, 0);
-  EXPECT_EQ(derzhavin.flags.unwrapLines, 1);
-  EXPECT_EQ(derzhavin.flags.wrapWidth, 59);
-  Analysis rachinskii = analyze(readFile(corpusPath("ru/rachinskii.866")));
-  EXPECT_EQ(rachinskii.flags.russian, 1);
-  EXPECT_EQ(rachinskii.flags.crlfLineEnds, 1);
-  EXPECT_EQ(rachinskii.flags.wrapWidth, 64);
-
-  // xargs.1 has plain LF line ends.
-  Analysis xargs = analyze(readFile(corpusPath("text/xargs.1")));
-  EXPECT_EQ(xargs.flags.crlfLineEnds, 0);
-  EXPECT_EQ(xargs.flags.english, 1);
-
+  // alice29: every one of the 703 line feeds in the first 32768 bytes
+  // follows a CR; wrapped at about 60 columns, hence unwrapLines; few
+  // capitals open a line, so soft line breaks stay. derzhavin is verse: its
+  // lines start with capitals, which rules out soft line breaks.
+  const struct {
+    const char* file;
+    int english, russian, crlf, soft, unwrap, width, doubleSpaces;
+  } texts[] = {
+      {"text/alice29.txt", 1, 0, 1, 1, 1, 58, 1},
+      {"ru/derzhavin.866", 0, 1, 1, 0, 1, 59, 0},
+      {"ru/rachinskii.866", 0, 1, 1, 1, 1, 64, 0},
+      {"text/xargs.1", 1, 0, 0, 1, 1, 65, 0},
+  };
+  for (const auto& t : texts) {
+    const Analysis a = analyze(readFile(corpusPath(t.file)));
+    EXPECT_TRUE(a.settings.textTransform) << t.file;
+    EXPECT_EQ(a.messages, "") << t.file;
+    const TextFlags& f = a.flags;
+    EXPECT_EQ(std::vector<int>({f.english, f.russian, f.crlfLineEnds, f.softLineBreaks,
+                                f.unwrapLines, f.wrapWidth, f.doubleSpaces}),
+              std::vector<int>({t.english, t.russian, t.crlf, t.soft, t.unwrap, t.width,
+                                t.doubleSpaces}))
+        << t.file;
+  }
   // Binary and artificial inputs are no text.
   for (const char* file : {"binary/kennedy.xls", "artificial/random.txt", "artificial/aaa.txt"}) {
-    Analysis a = analyze(readFile(corpusPath(file)));
+    const Analysis a = analyze(readFile(corpusPath(file)));
     EXPECT_FALSE(a.settings.textTransform) << file;
     EXPECT_EQ(a.messages, "This is not a text\n") << file;
   }
 }
 
-TEST(AnalysisEdgeCases, EmptyAndExecutable) {
-  Analysis empty = analyze({});
-  EXPECT_FALSE(empty.settings.e8Enabled);
-  EXPECT_FALSE(empty.settings.textTransform);
-  EXPECT_EQ(empty.messages, "This is not a text\n");
-
-  std::vector<uint8_t> exe = {'M', 'Z', 0x90, 0, 1, 2, 3};
-  Analysis a = analyze(exe);
-  EXPECT_TRUE(a.settings.e8Enabled);
-  EXPECT_EQ(a.messages, "Looks like an executable\nThis is not a text\n");
-  for (std::vector<uint8_t> sig : {std::vector<uint8_t>{0x7F, 'E', 'L', 'F'},
-                                   std::vector<uint8_t>{'C', 'O', 'F', 'F'}}) {
-    EXPECT_TRUE(analyze(sig).settings.e8Enabled);
-  }
-  EXPECT_FALSE(analyze({'C', 'O', 'F'}).settings.e8Enabled);
-
-  Settings forced;
+TEST(AnalysisEdgeCases, ExecutableSignaturesAndMessages) {
+  const std::vector<uint8_t> exe = {'M', 'Z', 0x90, 0, 1, 2, 3};
+  const std::string found = "Looks like an executable\n", notText = "This is not a text\n";
+  Settings forced, none;
   forced.e8Forced = true;
-  a = analyze(exe, forced);
-  EXPECT_TRUE(a.settings.e8Enabled);
-  EXPECT_EQ(a.messages, "This is not a text\n");
-
-  Settings none;  // as after -DA
-  none.textTransform = false;
-  none.e8Enabled = false;
-  a = analyze(exe, none);
-  EXPECT_EQ(a.messages, "");
+  none.textTransform = none.e8Enabled = false;  // as after -DA
+  const struct {
+    std::vector<uint8_t> data;
+    Settings settings;
+    bool e8;
+    std::string messages;
+  } cases[] = {
+      {{}, {}, false, notText},
+      {exe, {}, true, found + notText},
+      {{0x7F, 'E', 'L', 'F'}, {}, true, found + notText},
+      {{'C', 'O', 'F', 'F'}, {}, true, found + notText},
+      {{'C', 'O', 'F'}, {}, false, notText},
+      {exe, forced, true, notText},
+      {exe, none, false, ""},
+  };
+  for (const auto& c : cases) {
+    const Analysis a = analyze(c.data, c.settings);
+    EXPECT_FALSE(a.settings.textTransform);
+    EXPECT_EQ(a.settings.e8Enabled, c.e8) << c.data.size() << " " << c.messages;
+    EXPECT_EQ(a.messages, c.messages);
+  }
 }
 
 // `count` copies of `line`, each opened by a different lowercase letter.

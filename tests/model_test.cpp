@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <tuple>
 
 #include "model/model.h"
 #include "test_util.h"
@@ -10,30 +11,18 @@
 namespace velt {
 namespace {
 
-struct Interval {
-  uint32_t low, freq, total;
-  bool operator==(const Interval& o) const {
-    return low == o.low && freq == o.freq && total == o.total;
-  }
-};
-
-std::ostream& operator<<(std::ostream& os, const Interval& i) {
-  return os << "(" << i.low << "," << i.freq << "," << i.total << ")";
-}
-
-struct IntervalLog : CodingObserver {
-  std::vector<Interval> intervals;
-  void interval(uint32_t low, uint32_t freq, uint32_t total) override {
-    intervals.push_back({low, freq, total});
-  }
-};
+using Interval = std::tuple<uint32_t, uint32_t, uint32_t>;  // cumLow, freq, total
 
 std::vector<Interval> encodeIntervals(const std::vector<uint8_t>& data, const char* switches) {
-  Settings s = test::settingsFromSwitches(switches);
+  struct Log : CodingObserver {
+    std::vector<Interval> intervals;
+    void interval(uint32_t low, uint32_t freq, uint32_t total) override {
+      intervals.emplace_back(low, freq, total);
+    }
+  } log;
   MemorySource in(data.data(), data.size());
   MemorySink out;
-  IntervalLog log;
-  encodeStream(in, out, s, nullptr, &log);
+  encodeStream(in, out, test::settingsFromSwitches(switches), nullptr, &log);
   return log.intervals;
 }
 
@@ -49,8 +38,8 @@ TEST(Model, SecondNewByteHasTotal255) {
   auto iv = encodeIntervals({'a', 'b'}, "-da -rld -icd");
   ASSERT_EQ(iv.size(), 3u);
   EXPECT_EQ(iv[1], (Interval{0, 27, 29}));  // order-0 escape
-  EXPECT_EQ(iv[2].total, 255u);             // 'a' has left the table
-  EXPECT_EQ(iv[2].freq, 1u);
+  EXPECT_EQ(std::get<2>(iv[2]), 255u);     // 'a' has left the table
+  EXPECT_EQ(std::get<1>(iv[2]), 1u);
 }
 
 TEST(Model, NewContextGivesByteZeroFrequency19) {

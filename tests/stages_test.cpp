@@ -11,18 +11,23 @@ namespace velt {
 namespace {
 
 struct Events : CodingObserver {
-  std::vector<std::string> log;
+  std::string log;    // every event, space-separated: m<byte> r<run> p<progression> hit miss
+  std::string coded;  // the same without the repeat decisions
   std::vector<int> models;
   int hits = 0, misses = 0;
   int32_t switchedOffAt = -1;
+  void add(const std::string& e, bool decision = false) {
+    log += (log.empty() ? "" : " ") + e;
+    if (!decision) coded += (coded.empty() ? "" : " ") + e;
+  }
   void modelByte(uint8_t b) override {
-    log.push_back("m" + std::to_string(b));
+    add("m" + std::to_string(b));
     models.push_back(b);
   }
-  void runLength(int n) override { log.push_back("r" + std::to_string(n)); }
-  void progressionLength(int n) override { log.push_back("p" + std::to_string(n)); }
+  void runLength(int n) override { add("r" + std::to_string(n)); }
+  void progressionLength(int n) override { add("p" + std::to_string(n)); }
   void repeatDecision(bool hit) override {
-    log.push_back(hit ? "hit" : "miss");
+    add(hit ? "hit" : "miss", true);
     (hit ? hits : misses) += 1;
   }
   void interleaveSwitchedOff(int32_t at) override { switchedOffAt = at; }
@@ -46,51 +51,33 @@ Events observe(const std::vector<uint8_t>& data, const char* switches) {
   return enc;
 }
 
-std::vector<std::string> strings(std::initializer_list<const char*> l) {
-  return std::vector<std::string>(l.begin(), l.end());
-}
-
-TEST(RunLength, ThresholdsDecideWhereTheRunStarts) {
-  EXPECT_EQ(observe(std::vector<uint8_t>(8, 0x61), "-da").log,
-            strings({"m97", "m97", "m97", "m97", "r4"}));
-  EXPECT_EQ(observe(std::vector<uint8_t>(10, 0x20), "-da -icd").log,
-            strings({"m32", "m32", "m32", "m32", "r6"}));
-  EXPECT_EQ(observe(std::vector<uint8_t>(10, 0x20), "-da -icd -rl3").log,
-            strings({"m32", "m32", "m32", "r7"}));
-  EXPECT_EQ(observe(std::vector<uint8_t>(10, 0x20), "-da -icd -rld").log.size(), 10u);
-}
-
-TEST(RunLength, LongRunsChainAt190) {
-  std::vector<uint8_t> data(4 + 200, 'x');
-  data.push_back('y');
-  EXPECT_EQ(observe(data, "-da -icd").log,
-            strings({"m120", "m120", "m120", "m120", "r190", "r10", "m121"}));
-
-  std::vector<uint8_t> exact(4 + 190, 'x');
-  EXPECT_EQ(observe(exact, "-da -icd").log, strings({"m120", "m120", "m120", "m120", "r190"}));
-
-  exact.push_back('y');
-  EXPECT_EQ(observe(exact, "-da -icd").log,
-            strings({"m120", "m120", "m120", "m120", "r190", "r0", "m121"}));
+TEST(RunLength, ThresholdsDecideWhereTheRunStartsAndLongRunsChainAt190) {
+  const struct {
+    std::string data;
+    const char* switches;
+    const char* log;
+  } cases[] = {
+      {std::string(8, 'a'), "-da", "m97 m97 m97 m97 r4"},
+      {std::string(10, ' '), "-da -icd", "m32 m32 m32 m32 r6"},
+      {std::string(10, ' '), "-da -icd -rl3", "m32 m32 m32 r7"},
+      {std::string(10, ' '), "-da -icd -rld", "m32 m32 m32 m32 m32 m32 m32 m32 m32 m32"},
+      {std::string(204, 'x') + "y", "-da -icd", "m120 m120 m120 m120 r190 r10 m121"},
+      {std::string(194, 'x'), "-da -icd", "m120 m120 m120 m120 r190"},
+      {std::string(194, 'x') + "y", "-da -icd", "m120 m120 m120 m120 r190 r0 m121"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(observe(test::bytesOf(c.data), c.switches).log, c.log) << c.data.size() << c.switches;
+  }
 }
 
 TEST(Interleaved, ProgressionRunsAreSwallowed) {
-  Events e = observe({10, 20, 30, 40, 50, 60, 70, 80, 7}, "-da");
-  std::vector<std::string> expected = strings({"m10", "m20", "m30", "m40", "m50", "p3", "m7"});
-  std::vector<std::string> withoutDecisions;
-  for (auto& s : e.log)
-    if (s != "hit" && s != "miss") withoutDecisions.push_back(s);
-  EXPECT_EQ(withoutDecisions, expected);
-
+  EXPECT_EQ(observe({10, 20, 30, 40, 50, 60, 70, 80, 7}, "-da").coded,
+            "m10 m20 m30 m40 m50 p3 m7");
   std::vector<uint8_t> longRun;
   for (int i = 0; i < 300; ++i) longRun.push_back(static_cast<uint8_t>(3 * i));
-  Events l = observe(longRun, "-da -rld");
-  std::vector<std::string> head;
-  for (auto& s : l.log)
-    if (s[0] == 'm' || s[0] == 'p') head.push_back(s);
-  ASSERT_GE(head.size(), 7u);
-  EXPECT_EQ(head[5], "p253");
-  EXPECT_EQ(head[6], "m" + std::to_string((3 * 258) & 0xFF));
+  const std::string coded = observe(longRun, "-da -rld").coded;
+  EXPECT_EQ(coded.rfind("m0 m3 m6 m9 m12 p253 m" + std::to_string((3 * 258) & 0xFF) + " ", 0), 0u)
+      << coded;
 }
 
 TEST(Interleaved, ConstantLaneOf16BitSamplesIsPredicted) {
