@@ -1,12 +1,13 @@
 // Input analysis: the text decision and the text flags on the corpus, checked
 // against the headers of the known-answer vectors, and the documented edge
 // cases of the scan.
+#include "analysis/analysis.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "analysis/analysis.h"
 #include "test_util.h"
 
 namespace velt::test {
@@ -96,10 +97,10 @@ TEST(AnalysisCorpus, Decisions) {
     EXPECT_TRUE(a.settings.textTransform) << t.file;
     EXPECT_EQ(a.messages, "") << t.file;
     const TextFlags& f = a.flags;
-    EXPECT_EQ(std::vector<int>({f.english, f.russian, f.crlfLineEnds, f.softLineBreaks,
-                                f.unwrapLines, f.wrapWidth, f.doubleSpaces}),
-              std::vector<int>({t.english, t.russian, t.crlf, t.soft, t.unwrap, t.width,
-                                t.doubleSpaces}))
+    EXPECT_EQ(
+        std::vector<int>({f.english, f.russian, f.crlfLineEnds, f.softLineBreaks, f.unwrapLines,
+                          f.wrapWidth, f.doubleSpaces}),
+        std::vector<int>({t.english, t.russian, t.crlf, t.soft, t.unwrap, t.width, t.doubleSpaces}))
         << t.file;
   }
   // Binary and artificial inputs are no text.
@@ -139,8 +140,7 @@ TEST(AnalysisEdgeCases, ExecutableSignaturesAndMessages) {
 }
 
 // `count` copies of `line`, each opened by a different lowercase letter.
-std::vector<uint8_t> repeatLines(const std::string& prefix, const std::string& line,
-                                 size_t count) {
+std::vector<uint8_t> repeatLines(const std::string& prefix, const std::string& line, size_t count) {
   std::string s;
   for (size_t i = 0; i < count; ++i) {
     s += prefix;
@@ -151,52 +151,48 @@ std::vector<uint8_t> repeatLines(const std::string& prefix, const std::string& l
 }
 
 TEST(AnalysisEdgeCases, LineFlags) {
-  // No line feed at all: CR LF by the rule (0 + 1) / (0 + 1) = 1, and too few
-  // line feeds to unwrap.
   std::string words;
   for (int i = 0; i < 100; ++i) words += "some words here ";
-  std::vector<uint8_t> oneLine(words.begin(), words.end());
-  Analysis a = analyze(oneLine);
-  ASSERT_TRUE(a.settings.textTransform);
-  EXPECT_EQ(a.flags.crlfLineEnds, 1);
-  EXPECT_EQ(a.flags.unwrapLines, 0);
-  EXPECT_EQ(a.flags.textMode, 0);
-
-  // Lines of 64 bytes, all alike: the width search finds 64, a sharp edge
-  // with no line of 63; text mode comes from the settings.
   std::string line = std::string(62, 'x');
   for (size_t i = 3; i < line.size(); i += 5) line[i] = ' ';
-  Settings mt1;
-  mt1.textMode = 1;
-  a = analyze(repeatLines("", line + "\n", 300), mt1);
-  ASSERT_TRUE(a.settings.textTransform);
-  EXPECT_EQ(a.flags.textMode, 1);
-  EXPECT_EQ(a.flags.crlfLineEnds, 0);
-  EXPECT_EQ(a.flags.unwrapLines, 1);
-  EXPECT_EQ(a.flags.wrapWidth, 63);
-  EXPECT_EQ(a.flags.doubleSpaces, 0);
-
-  // The same lines opened by a tab: more than three sevenths of the line
-  // feeds are followed by one byte that is not a space.
-  a = analyze(repeatLines("\t", line + "\n", 300));
-  ASSERT_TRUE(a.settings.textTransform);
-  EXPECT_EQ(a.flags.unwrapLines, 0);
-  EXPECT_EQ(a.flags.softLineBreaks, 0);
-
-  // Doubled spaces inside the lines turn doubleSpaces on; with the sharp
-  // edge the width then drops by 9.
   std::string doubled = line;
   doubled.replace(10, 2, "  ");
-  a = analyze(repeatLines("", doubled + "\n", 300));
-  EXPECT_EQ(a.flags.doubleSpaces, 1);
-  EXPECT_EQ(a.flags.wrapWidth, 63 - 9);
-
+  const int any = -1;
+  const struct {
+    const char* what;
+    std::vector<uint8_t> data;
+    int textMode, crlf, soft, unwrap, width, doubleSpaces;
+  } cases[] = {
+      // CR LF by the rule (0 + 1) / (0 + 1) = 1, and too few line feeds to unwrap.
+      {"no line feed", bytesOf(words), 0, 1, any, 0, any, any},
+      // Lines of 64 bytes: the width search finds 64, a sharp edge with no
+      // line of 63; text mode comes from the settings.
+      {"lines alike", repeatLines("", line + "\n", 300), 1, 0, any, 1, 63, 0},
+      // More than three sevenths of the line feeds are followed by one byte
+      // that is not a space.
+      {"lines opened by a tab", repeatLines("\t", line + "\n", 300), 0, any, 0, 0, any, any},
+      // Doubled spaces turn doubleSpaces on; with the sharp edge the width drops by 9.
+      {"doubled spaces", repeatLines("", doubled + "\n", 300), 0, any, any, any, 63 - 9, 1},
+  };
+  for (const auto& c : cases) {
+    Settings s;
+    s.textMode = static_cast<uint8_t>(c.textMode);
+    const Analysis a = analyze(c.data, s);
+    ASSERT_TRUE(a.settings.textTransform) << c.what;
+    const TextFlags& f = a.flags;
+    const int got[] = {f.textMode,    f.crlfLineEnds, f.softLineBreaks,
+                       f.unwrapLines, f.wrapWidth,    f.doubleSpaces};
+    const int want[] = {c.textMode, c.crlf, c.soft, c.unwrap, c.width, c.doubleSpaces};
+    for (int k = 0; k < 6; ++k) {
+      EXPECT_TRUE(want[k] == any || got[k] == want[k])
+          << c.what << ": field " << k << " is " << got[k];
+    }
+  }
   // Only the first 32768 bytes count: junk after them changes nothing.
-  std::vector<uint8_t> text = repeatLines("", line + "\n", 600);
+  const std::vector<uint8_t> text = repeatLines("", line + "\n", 600);
   std::vector<uint8_t> withJunk(text.begin(), text.begin() + 32768);
   withJunk.resize(40000, 0x01);
-  Analysis clean = analyze(text);
-  Analysis junk = analyze(withJunk);
+  const Analysis clean = analyze(text), junk = analyze(withJunk);
   EXPECT_TRUE(junk.settings.textTransform);
   EXPECT_EQ(flagsByte(junk.flags), flagsByte(clean.flags));
   EXPECT_EQ(junk.flags.wrapWidth, clean.flags.wrapWidth);

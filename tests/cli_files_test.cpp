@@ -118,11 +118,20 @@ TEST_F(CliFiles, TheInputByAnotherNameIsRefusedAsOutput) {
   ASSERT_EQ(symlink("to-packed", path("to-to-packed").c_str()), 0);  // a chain of links
   ASSERT_EQ(symlink(dir_.c_str(), path("folder/up").c_str()), 0);
   const std::pair<std::string, std::string> pairs[] = {
-      {"in", "./in"},          {"in", "soft"},          {"soft", "in"},
-      {"in", "hard"},          {"in", path("in")},      {path("in"), "in"},
-      {"in", "absolute-link"}, {"in", "folder/../in"},  {"in", "folder/up/in"},
-      {"folder/up/in", "./in"}, {"packed", "to-to-packed"}, {"to-to-packed", "to-packed"},
-      {"packed", path("packed")}, {"packed", "folder/up/packed"},
+      {"in", "./in"},
+      {"in", "soft"},
+      {"soft", "in"},
+      {"in", "hard"},
+      {"in", path("in")},
+      {path("in"), "in"},
+      {"in", "absolute-link"},
+      {"in", "folder/../in"},
+      {"in", "folder/up/in"},
+      {"folder/up/in", "./in"},
+      {"packed", "to-to-packed"},
+      {"to-to-packed", "to-packed"},
+      {"packed", path("packed")},
+      {"packed", "folder/up/packed"},
   };
   for (const auto& [input, output] : pairs) {
     for (const char* mode : {"e", "d"}) {

@@ -37,15 +37,15 @@ TEST(CliParse, ModesNamesAndDefaults) {
     EXPECT_TRUE(r.infoLines.empty());
     // The documented defaults: order 5, 20 MB, text mode 0, e8 and
     // interleaving smart, run-length threshold 4.
-    EXPECT_EQ(fields(r.settings), std::make_tuple(5, 0, 2, true, 0, true, false, true, 4, true,
-                                                  false, true));
+    EXPECT_EQ(fields(r.settings),
+              std::make_tuple(5, 0, 2, true, 0, true, false, true, 4, true, false, true));
   }
   // An input without an output is for the entry to refuse, after opening it.
   EXPECT_EQ(parse({"e", "-o6", "in"}).status, ParseStatus::Ok);
   // One switch from each group, plus "si" and "da": no conflict.
-  EXPECT_EQ(parse({"e", "-si", "-rl3", "-e8f", "-icf", "-m:35", "-o8", "-mt1", "-da", "i", "o"})
-                .status,
-            ParseStatus::Ok);
+  EXPECT_EQ(
+      parse({"e", "-si", "-rl3", "-e8f", "-icf", "-m:35", "-o8", "-mt1", "-da", "i", "o"}).status,
+      ParseStatus::Ok);
 }
 
 TEST(CliParse, EverySwitchWordSetsOnlyItsOwnFieldsAndPrintsItsLine) {
@@ -62,7 +62,8 @@ TEST(CliParse, EverySwitchWordSetsOnlyItsOwnFieldsAndPrintsItsLine) {
       {"-e8f", "Using forced E8 coding\n", [](Settings& s) { s.e8Forced = true; }},
       {"-e8d", "E8 coding off\n", [](Settings& s) { s.e8Enabled = false; }},
       {"-ics", "Using interleaved coding\n", [](Settings&) {}},
-      {"-icf", "Using forced interleaved coding\n", [](Settings& s) { s.interleavedForced = true; }},
+      {"-icf", "Using forced interleaved coding\n",
+       [](Settings& s) { s.interleavedForced = true; }},
       {"-icd", "Interleaved coding off\n", [](Settings& s) { s.interleaved = false; }},
       {"-m:10", nullptr, [](Settings& s) { s.memoryIndex = 0; }},
       {"-m:15", nullptr, [](Settings& s) { s.memoryIndex = 1; }},
@@ -77,11 +78,14 @@ TEST(CliParse, EverySwitchWordSetsOnlyItsOwnFieldsAndPrintsItsLine) {
       {"-O5", "Using order-5 PPM model\n", [](Settings&) {}},
       {"-o6", "Using order-6 PPM model\n", [](Settings& s) { s.order = 6; }},
       {"-o7", "Using order-7 PPM model\n", [](Settings& s) { s.order = 7; }},
-      {"-o8", "Using pseudo order-8 PPM model\n", [](Settings& s) { s.order = 7, s.pseudoOrder = 1; }},
-      {"-O9", "Using pseudo order-9 PPM model\n", [](Settings& s) { s.order = 7, s.pseudoOrder = 2; }},
+      {"-o8", "Using pseudo order-8 PPM model\n",
+       [](Settings& s) { s.order = 7, s.pseudoOrder = 1; }},
+      {"-O9", "Using pseudo order-9 PPM model\n",
+       [](Settings& s) { s.order = 7, s.pseudoOrder = 2; }},
       {"-mt0", "Using text mode 0 compression\n", [](Settings&) {}},
       {"-MT1", "Using text mode 1 compression\n", [](Settings& s) { s.textMode = 1; }},
-      {"-da", "File analysis disabled\n", [](Settings& s) { s.textTransform = s.e8Enabled = false; }},
+      {"-da", "File analysis disabled\n",
+       [](Settings& s) { s.textTransform = s.e8Enabled = false; }},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.word);
@@ -95,7 +99,8 @@ TEST(CliParse, EverySwitchWordSetsOnlyItsOwnFieldsAndPrintsItsLine) {
 }
 
 TEST(CliParse, LinesFollowTheTableAndAnalysisOffOverrides) {
-  ParseResult r = parse({"e", "-mt1", "-o7", "-m:30", "-icf", "-e8d", "-rl3", "in", "out", "-o4", "-x"});
+  ParseResult r =
+      parse({"e", "-mt1", "-o7", "-m:30", "-icf", "-e8d", "-rl3", "in", "out", "-o4", "-x"});
   ASSERT_EQ(r.status, ParseStatus::Ok);
   EXPECT_EQ(r.infoLines,
             (std::vector<std::string>{

@@ -30,7 +30,9 @@ class CliTest : public ::testing::Test {
   }
 
   std::string path(const std::string& name) const { return dir_ + "/" + name; }
-  void write(const std::string& name, const std::string& s) const { writeFile(path(name), bytesOf(s)); }
+  void write(const std::string& name, const std::string& s) const {
+    writeFile(path(name), bytesOf(s));
+  }
   std::vector<uint8_t> read(const std::string& name) const { return readFile(path(name)); }
 
   // args exclude the program name; the binary runs in the scratch directory.

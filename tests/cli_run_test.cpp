@@ -173,7 +173,8 @@ TEST_F(CliRun, SettingLinesPrecedeTheCodecAndTrailingSwitchesAreIgnored) {
   write("empty", "");
   const RunResult r = run({"e", "-o6", "-mt1", "-da", "empty", "out", "-o4"});
   ASSERT_EQ(r.exitCode, 0) << r.out;
-  EXPECT_EQ(r.out.find("Using order-6 PPM model\nFile analysis disabled\n"), bannerOf(r.out).size());
+  EXPECT_EQ(r.out.find("Using order-6 PPM model\nFile analysis disabled\n"),
+            bannerOf(r.out).size());
   EXPECT_EQ(r.out.find("order-4"), std::string::npos);
   EXPECT_EQ(r.out.find("text mode"), std::string::npos);
   EXPECT_EQ(read("out").at(8), 0x82);  // order 6, memory index 2
@@ -196,8 +197,9 @@ TEST_F(CliRun, EmptyInputGivesTheTenByteHeaderAndBothSummaries) {
   const RunResult d = run({"d", "packed", "restored"});
   ASSERT_EQ(d.exitCode, 0) << d.out;
   EXPECT_TRUE(read("restored").empty());
-  EXPECT_TRUE(std::regex_match(summary(d.out), std::regex(timeAndSpeed + "CRC       : OK\n" + ratio +
-                                                          "Compressed: 10\nExtracted : 0\n")))
+  EXPECT_TRUE(std::regex_match(
+      summary(d.out),
+      std::regex(timeAndSpeed + "CRC       : OK\n" + ratio + "Compressed: 10\nExtracted : 0\n")))
       << d.out;
 
   // Quiet runs print nothing, with the switch even after the file names.
@@ -209,7 +211,8 @@ TEST_F(CliRun, EmptyInputGivesTheTenByteHeaderAndBothSummaries) {
 }
 
 TEST_F(CliRun, FilesSurviveCompressionAndRestoration) {
-  for (const Bytes& data : {Bytes{'x'}, proseBytes(30000), randomBytes(20000, 7), Bytes(5000, 0xE8)}) {
+  for (const Bytes& data :
+       {Bytes{'x'}, proseBytes(30000), randomBytes(20000, 7), Bytes(5000, 0xE8)}) {
     SCOPED_TRACE(data.size());
     roundTrip(data, {});
     roundTrip(data, {"-da", "-o9", "-m:10", "-rl3", "-icf"});

@@ -114,9 +114,7 @@ struct Subject {
 };
 
 std::vector<uint8_t> slice(const std::vector<uint8_t>& data, size_t offset, size_t size) {
-  offset = std::min(offset, data.size());
-  size = std::min(size, data.size() - offset);
-  return std::vector<uint8_t>(data.begin() + offset, data.begin() + offset + size);
+  return {data.begin() + offset, data.begin() + std::min(data.size(), offset + size)};
 }
 
 Subject makeSubject(const std::string& name, std::vector<uint8_t> original,
@@ -139,7 +137,8 @@ constexpr size_t kSlice = 24 * 1024;
 const std::vector<Subject>& subjects() {
   static const std::vector<Subject> all = [] {
     std::vector<Subject> v;
-    v.push_back(makeSubject("text", slice(readFile(corpusPath("text/alice29.txt")), 0, kSlice), ""));
+    v.push_back(
+        makeSubject("text", slice(readFile(corpusPath("text/alice29.txt")), 0, kSlice), ""));
     v.push_back(
         makeSubject("binary", slice(readFile(corpusPath("binary/kennedy.xls")), 0, kSlice), ""));
     const std::vector<uint8_t> exe = readFile(VELT_BINARY);
@@ -176,16 +175,10 @@ void report(const std::string& key, const Tally& t) {
 }
 
 TEST(Damage, SubjectsCoverTextBinaryAndExecutable) {
-  const std::vector<Subject>& all = subjects();
-  ASSERT_EQ(all.size(), 3u);
-  EXPECT_TRUE(all[0].text) << "the text slice should take the text transform";
-  EXPECT_FALSE(all[1].text);
-  for (const Subject& s : all) {
-    ASSERT_EQ(s.original.size(), kSlice) << s.name;
-    DecodeResult r;
-    EXPECT_EQ(decompress(s.stream.data(), s.stream.size(), &r), s.original) << s.name;
-    EXPECT_TRUE(r.crcOk());
-  }
+  EXPECT_TRUE(subjects()[0].text) << "the text slice should take the text transform";
+  EXPECT_FALSE(subjects()[1].text);
+  for (const Subject& s : subjects())
+    EXPECT_EQ(decodeDamaged(s.stream, s.original).ending, kExact) << s.name;
 }
 
 TEST(Damage, EveryTruncationEndsInOneOfThreeWays) {
@@ -306,7 +299,8 @@ TEST(HeaderFields, WrapWidthOutside21To99IsABadHeader) {
   ASSERT_TRUE(s.text);
   ASSERT_EQ(s.headerSize, 13) << "expected the analysis to ask for unwrapping";
   ASSERT_EQ(decodeDamaged(s.stream, s.original).ending, kExact);
-  for (int w : {0, 1, 20, 100, 200, 255}) EXPECT_EQ(withByte(s, 11, uint8_t(w)).ending, kBadHeader) << w;
+  for (int w : {0, 1, 20, 100, 200, 255})
+    EXPECT_EQ(withByte(s, 11, uint8_t(w)).ending, kBadHeader) << w;
   for (int d : {2, 128, 255}) EXPECT_EQ(withByte(s, 12, uint8_t(d)).ending, kBadHeader) << d;
   // In range but wrong: never a crash, one of the three endings.
   for (int w : {21, 40, 99}) {

@@ -1,11 +1,12 @@
 // The model's documented numeric cases, seen through the intervals it hands
 // to the range coder, plus its memory management under pressure.
+#include "model/model.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
 #include <tuple>
 
-#include "model/model.h"
 #include "test_util.h"
 
 namespace velt {
@@ -38,7 +39,7 @@ TEST(Model, SecondNewByteHasTotal255) {
   auto iv = encodeIntervals({'a', 'b'}, "-da -rld -icd");
   ASSERT_EQ(iv.size(), 3u);
   EXPECT_EQ(iv[1], (Interval{0, 27, 29}));  // order-0 escape
-  EXPECT_EQ(std::get<2>(iv[2]), 255u);     // 'a' has left the table
+  EXPECT_EQ(std::get<2>(iv[2]), 255u);      // 'a' has left the table
   EXPECT_EQ(std::get<1>(iv[2]), 1u);
 }
 

@@ -71,8 +71,7 @@ TEST(RunLength, ThresholdsDecideWhereTheRunStartsAndLongRunsChainAt190) {
 }
 
 TEST(Interleaved, ProgressionRunsAreSwallowed) {
-  EXPECT_EQ(observe({10, 20, 30, 40, 50, 60, 70, 80, 7}, "-da").coded,
-            "m10 m20 m30 m40 m50 p3 m7");
+  EXPECT_EQ(observe({10, 20, 30, 40, 50, 60, 70, 80, 7}, "-da").coded, "m10 m20 m30 m40 m50 p3 m7");
   std::vector<uint8_t> longRun;
   for (int i = 0; i < 300; ++i) longRun.push_back(static_cast<uint8_t>(3 * i));
   const std::string coded = observe(longRun, "-da -rld").coded;
@@ -136,8 +135,7 @@ TEST(E8, GroupsAreRewrittenInTheStream) {
 TEST(E8, InputEndingInsideAnAddress) {
   EXPECT_EQ(observe({'a', 0xE8}, "-e8f").models, (std::vector<int>{'a', 0xE8}));
   // Two bytes after the opcode are coded in reverse.
-  EXPECT_EQ(observe({'a', 0xE8, 'x', 'y'}, "-e8f").models,
-            (std::vector<int>{'a', 0xE8, 'y', 'x'}));
+  EXPECT_EQ(observe({'a', 0xE8, 'x', 'y'}, "-e8f").models, (std::vector<int>{'a', 0xE8, 'y', 'x'}));
   // An opcode inside an address does not open a group.
   EXPECT_EQ(observe({0xE8, 0xE8, 0, 0, 0, 0}, "-e8f -rld -icd").models.size(), 6u);
   observe({0xE8, 0xE8, 0, 0, 0, 0, 0xE8, 0xE8, 0xE8}, "-e8f");
@@ -150,10 +148,16 @@ TEST(Stages, HeaderRecordsTheSwitchesAndWhatWasUsed) {
     const char* switches;
     uint8_t settings, mode;
   } cases[] = {
-      {{}, "-O9 -M:50", 0xE8, 0x28}, {{}, "-o8 -m:10", 0xD0, 0x28}, {{}, "-o4", 0x02, 0x28},
-      {{}, "-rl3", 0x42, 0x48},      {{}, "-rld -icd", 0x42, 0x00}, {{}, "-icf", 0x42, 0x24},
-      {{}, "-da -e8f", 0x42, 0x28},  {exe, "", 0x42, 0x38},  // e8 found by the analysis
-      {exe, "-rl3 -icf -e8d", 0x42, 0x44}, {exe, "-rld -icd -o9 -m:50", 0xE8, 0x10},
+      {{}, "-O9 -M:50", 0xE8, 0x28},
+      {{}, "-o8 -m:10", 0xD0, 0x28},
+      {{}, "-o4", 0x02, 0x28},
+      {{}, "-rl3", 0x42, 0x48},
+      {{}, "-rld -icd", 0x42, 0x00},
+      {{}, "-icf", 0x42, 0x24},
+      {{}, "-da -e8f", 0x42, 0x28},
+      {exe, "", 0x42, 0x38},  // e8 found by the analysis
+      {exe, "-rl3 -icf -e8d", 0x42, 0x44},
+      {exe, "-rld -icd -o9 -m:50", 0xE8, 0x10},
   };
   for (const auto& c : cases) {
     const std::vector<uint8_t> p =

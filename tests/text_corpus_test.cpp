@@ -145,7 +145,8 @@ TEST_P(TextTrace, SideInformationMatches) {
   ASSERT_TRUE(analyzed(input, header[10] >> 7, flags));
   ASSERT_EQ(flags.unwrapLines, 1);
   const EncodedText e = encodeText(input, flags);
-  EXPECT_EQ(e.allBytes.size(), header[4] | (header[5] << 8) | (header[6] << 16) | (header[7] << 24));
+  EXPECT_EQ(e.allBytes.size(),
+            header[4] | (header[5] << 8) | (header[6] << 16) | (header[7] << 24));
   ASSERT_EQ(e.blocks.size(), 2u);
   EXPECT_EQ(e.blocks[1].codedLength, 0u);
 

@@ -26,13 +26,18 @@ inline TextFlags textFlags(const std::string& words) {
   TextFlags f;
   f.english = 1;
   f.softLineBreaks = 0;
-  const std::pair<std::string, uint8_t*> names[] = {
-      {"ru", &f.russian},         {"mt1", &f.textMode},         {"soft", &f.softLineBreaks},
-      {"crlf", &f.crlfLineEnds},  {"sparse", &f.sparsePunctuation}, {"lower", &f.mostlyLowercase},
-      {"unwrap", &f.unwrapLines}, {"double", &f.doubleSpaces}};
+  const std::pair<std::string, uint8_t*> names[] = {{"ru", &f.russian},
+                                                    {"mt1", &f.textMode},
+                                                    {"soft", &f.softLineBreaks},
+                                                    {"crlf", &f.crlfLineEnds},
+                                                    {"sparse", &f.sparsePunctuation},
+                                                    {"lower", &f.mostlyLowercase},
+                                                    {"unwrap", &f.unwrapLines},
+                                                    {"double", &f.doubleSpaces}};
   std::istringstream in(words);
   for (std::string w; in >> w;) {
-    auto it = std::find_if(std::begin(names), std::end(names), [&](auto& n) { return n.first == w; });
+    auto it =
+        std::find_if(std::begin(names), std::end(names), [&](auto& n) { return n.first == w; });
     if (it != std::end(names)) {
       *it->second = 1;
     } else if (w[0] == 'w') {
@@ -198,7 +203,8 @@ inline void expectTextRoundTrip(const std::vector<uint8_t>& input, const TextFla
   const DecodedText d = decodeText(e.body, static_cast<int32_t>(e.allBytes.size()), f);
   ASSERT_EQ(d.output.size(), input.size());
   const auto diff = std::mismatch(d.output.begin(), d.output.end(), input.begin());
-  ASSERT_TRUE(diff.first == d.output.end()) << "first difference at " << (diff.first - d.output.begin());
+  ASSERT_TRUE(diff.first == d.output.end())
+      << "first difference at " << (diff.first - d.output.begin());
   EXPECT_EQ(d.crc, e.crc);
   EXPECT_EQ(d.bytesWritten, static_cast<int64_t>(input.size()));
 }

@@ -14,7 +14,8 @@ TEST(NgramTables, CharacterClassesFollowTheLetterRangesAndSeparatorList) {
   const std::string punctuation = "\n\r\t',.\";:!?()", delimiters = punctuation + " +=*/<>{}[]%-";
   for (int b = 0; b < 256; ++b) {
     const bool upper = (b >= 'A' && b <= 'Z') || (b >= 0x80 && b <= 0x9F);
-    const bool lower = (b >= 'a' && b <= 'z') || (b >= 0xA0 && b <= 0xAF) || (b >= 0xE0 && b <= 0xEF);
+    const bool lower =
+        (b >= 'a' && b <= 'z') || (b >= 0xA0 && b <= 0xAF) || (b >= 0xE0 && b <= 0xEF);
     EXPECT_EQ(kClasses.isUpper[b], upper) << b;
     EXPECT_EQ(kClasses.isLetter[b], upper || lower) << b;
     EXPECT_TRUE(!upper || kClasses.toUpper[kClasses.toLower[b]] == b) << b;

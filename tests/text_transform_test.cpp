@@ -10,7 +10,7 @@
 namespace velt::test {
 namespace {
 
-const std::string CAP = "\xFD", ALLCAPS = "\xFE", ESC = "\xFC";
+const std::string CAP = "\xFD", ALLCAPS = "\xFE", ESC = "\xFC", CODE_ESC = "\x0B";
 
 TextBlock block(const std::string& bytes, uint32_t codedLength = 0, std::vector<int> lineEnds = {},
                 std::vector<int> spaceRuns = {}) {
@@ -33,9 +33,10 @@ std::vector<std::string> flagVariants() {
   std::vector<std::string> v;
   for (const char* lang : {"", "ru "})
     for (const char* mode : {"", "mt1 "})
-      for (const char* rest : {"", "soft sparse lower", "soft sparse lower unwrap w40",
-                               "soft sparse lower unwrap double w30",
-                               "soft sparse lower unwrap double w30 crlf", "crlf unwrap double w21"})
+      for (const char* rest :
+           {"", "soft sparse lower", "soft sparse lower unwrap w40",
+            "soft sparse lower unwrap double w30", "soft sparse lower unwrap double w30 crlf",
+            "crlf unwrap double w21"})
         v.push_back(std::string(lang) + mode + rest);
   return v;
 }
@@ -57,7 +58,8 @@ TEST(TextLayers, CaseMarkersEscapesSpacesAndLetterGroupsBothWays) {
       // unchanged letters and a 45-letter all-caps word.
       {std::string(254, 'Q') + "x .", "", std::string(254, 'Q') + "x ."},
       {q255 + std::string(45, 'Q') + " .", "", q255 + ALLCAPS + std::string(45, 'q') + " ."},
-      {"a\xFC" "b\xFD" "c\xFE", "", "a" + ESC + "\xFC" "b" + ESC + "\xFD" "c" + ESC + "\xFE"},
+      {std::string("a\xFC") + "b\xFD" + "c\xFE", "",
+       "a" + ESC + "\xFC" + "b" + ESC + "\xFD" + "c" + ESC + "\xFE"},
       {"\xFD\xFC", "", ESC + "\xFD" + ESC + "\xFC"},
       {"\x0B", "", ESC + "\x0B\x0B"},
       {"a", "", "a"},
@@ -73,11 +75,11 @@ TEST(TextLayers, CaseMarkersEscapesSpacesAndLetterGroupsBothWays) {
       {"th", "mt1", "\xA0"},
       {"x the", "mt1", "x the"},  // no group starts in a block's last three positions
       // Installed codes met as literals are escaped; mode 0 leaves them alone.
-      {"\xD8", "mt1", "\x0B\xD8"},
+      {"\xD8", "mt1", CODE_ESC + "\xD8"},
       {"\xD8", "", "\xD8"},
       // "ств" is a trigram; Latin a..h are four-letter-group codes, escaped.
       {"\xE1\xE2\xA2", "ru mt1", "\xF2"},
-      {"ab", "ru mt1", "\x0B" "a" "\x0B" "b"},
+      {"ab", "ru mt1", CODE_ESC + "a" + CODE_ESC + "b"},
       // "еред" is a four-letter group; in "ерем" the trigram "ере" is not
       // tried: "ер" and "ем" become digrams.
       {"\xA5\xE0\xA5\xA4 ", "ru mt1", "\x67 "},
@@ -105,8 +107,11 @@ TEST(TextLayers, LineEndsAndSpaceRunsBothWays) {
       {"aaaaaaaa\nb\n", "unwrap w8", "aaaaaaaa b\n", {0}, {}},
       {"aaaaaaa\nb\n", "unwrap w8", "aaaaaaa\nb\n", {}, {}},
       // A line feed after seven spaces beyond the width.
-      {"aaaa bbbb cc dd ee ff gg hh ii jj\nk", "unwrap w8", "aaaa bbbb cc dd ee ff gg hh ii jj\nk",
-       {7}, {}},
+      {"aaaa bbbb cc dd ee ff gg hh ii jj\nk",
+       "unwrap w8",
+       "aaaa bbbb cc dd ee ff gg hh ii jj\nk",
+       {7},
+       {}},
       {"aaaa bbbb cccc\r\ndd\r\n", "unwrap w8 crlf", "aaaa bbbb cccc dd\r\n", {1}, {}},
       // CR CR LF: an ordinary CR, then a line end; a lone LF is ordinary.
       {"aaaaaaaa\r\r\nb\nc", "unwrap w8 crlf", "aaaaaaaa\r b\nc", {0}, {}},
@@ -159,7 +164,8 @@ TEST(TextDecoder, RejectsImpossibleSideInformation) {
 // corrupt-data error (the sanitizer build checks the memory accesses).
 TEST(TextDecoder, DamagedStreamsFailCleanly) {
   std::string s;
-  for (int i = 0; i < 300; ++i) s += "Some TEXT, with  spaces\r\nand \xFC\x0B lines of words that run long\r\n";
+  for (int i = 0; i < 300; ++i)
+    s += "Some TEXT, with  spaces\r\nand \xFC\x0B lines of words that run long\r\n";
   std::mt19937 rng(9);
   int failures = 0;
   for (const std::string& flags : flagVariants()) {
@@ -185,9 +191,10 @@ TEST(TextDecoder, DamagedStreamsFailCleanly) {
 
 std::string wrappedText(int lines, int width, const char* lineEnd, uint32_t seed) {
   std::mt19937 rng(seed);
-  const char* words[] = {"the", "Sight", "of", "NASA", "high", "quiet", "thoughts", "with",
-                         "I", "McDonald", "and", "was", "from", "that", "what", "been",
-                         "able", "x.", "(note)", "\"quote\"", "it's", "--", "5.", "well,"};
+  const char* words[] = {"the",      "Sight",     "of",   "NASA",     "high", "quiet",
+                         "thoughts", "with",      "I",    "McDonald", "and",  "was",
+                         "from",     "that",      "what", "been",     "able", "x.",
+                         "(note)",   "\"quote\"", "it's", "--",       "5.",   "well,"};
   std::string s;
   for (int l = 0; l < lines; ++l) {
     std::string line = rng() % 17 == 0 ? "  " : "";
@@ -203,33 +210,37 @@ std::string wrappedText(int lines, int width, const char* lineEnd, uint32_t seed
 }
 
 TEST(TextRoundTrip, GeneratedTextsUnderEveryFlagSet) {
+  // Short texts for the corners of every layer, then long runs and whole paragraphs.
+  // clang-format off
   std::vector<std::string> texts = {
-      "a", "A", " ", "\n", "x",
-      "Hello World. This is NASA, and I am McDonald's ABc.\n",
+      "a", "A", " ", "\n", "x", "CAPS AT END ABC", "Lone capital at end A", "trailing spaces   ",
+      "trailing newlines\n\n\n", "Hello World. This is NASA, and I am McDonald's ABc.\n",
       "word . word  .  5. (x) \"q\" it's\n\nNew paragraph:\tTAB here!\n",
-      "aaaa bbbb cccc\r\ndd\r\n\r\n\r\r\n\n",
-      "the sight of the high ight qu th\n",
-      "p  q r  s   t\n  lead  spaces\n   \n\n  \n",
-      "ends with escape \xFC", "ends with code escape \x0B", "ends with marker bytes \xFD\xFE",
+      "aaaa bbbb cccc\r\ndd\r\n\r\n\r\r\n\n", "the sight of the high ight qu th\n",
+      "p  q r  s   t\n  lead  spaces\n   \n\n  \n", "ends with escape \xFC",
+      "ends with code escape \x0B", "ends with marker bytes \xFD\xFE",
       "\xFD\xFE\xFC\x0B in \x0B\x0B the \xFC\xFD middle",
-      "\x8F\xE0\xA8\xA2\xA5\xE2 \xAC\xA8\xE0! \x8C\x8E\x91\x8A\x82\x80 abcdefgh.\n",
-      "CAPS AT END ABC", "Lone capital at end A", "trailing spaces   ", "trailing newlines\n\n\n",
-      "a" + std::string(100000, ' ') + "b",
-      "text" + std::string(50000, '\n') + "more",
-      std::string(600, 'W') + " and " + std::string(254, 'V') + "v " + std::string(255, 'U') + ".",
-      std::string(3000, ' '),
-      wrappedText(400, 64, "\n", 7),
-      wrappedText(400, 64, "\r\n", 7),
-      wrappedText(200, 30, "\n", 1) + "\n      end",
-  };
+      "\x8F\xE0\xA8\xA2\xA5\xE2 \xAC\xA8\xE0! \x8C\x8E\x91\x8A\x82\x80 abcdefgh.\n"};
+  // clang-format on
+  texts.push_back("a" + std::string(100000, ' ') + "b");
+  texts.push_back("text" + std::string(50000, '\n') + "more");
+  texts.push_back(std::string(600, 'W') + " and " + std::string(254, 'V') + "v " +
+                  std::string(255, 'U') + ".");
+  texts.push_back(std::string(3000, ' '));
+  texts.push_back(wrappedText(400, 64, "\n", 7));
+  texts.push_back(wrappedText(400, 64, "\r\n", 7));
+  texts.push_back(wrappedText(200, 30, "\n", 1) + "\n      end");
   std::string crlfLines = "text", russian;
   for (int i = 0; i < 50000; ++i) crlfLines += "\r\n";
   texts.push_back(crlfLines + "more");
+  // clang-format off
   const char* ruWords[] = {"\xE1\xE2\xA2\xAE", "\xAF\xE0\xA8", "\x8C\xAE\xE1\xAA\xA2\xA0",
                            "\xA5\xE0\xA5\xA4", "\xAB\xEC\xAA\xAE", "\x84\x80", "abc",
                            "\xA2\xE0\xA5\xAC\xEF", "\xE2\xAE\xA1\xEB,"};
+  // clang-format on
   std::mt19937 rng(3);
-  for (int i = 0; i < 3000; ++i) russian += ruWords[rng() % 9] + std::string(i % 11 == 10 ? "\r\n" : " ");
+  for (int i = 0; i < 3000; ++i)
+    russian += ruWords[rng() % 9] + std::string(i % 11 == 10 ? "\r\n" : " ");
   texts.push_back(russian);
   for (int round = 0; round < 4; ++round) {
     std::string random(20000, ' ');
@@ -302,8 +313,8 @@ TEST(TextBlocks, LengthNeverOverflowsThreeDigits) {
   EXPECT_EQ(e.blocks[1].bytes.back(), 'e');
   EXPECT_LE(e.blocks[0].codedLength, 0xFFFFFFu);
   EXPECT_GT(e.blocks[0].codedLength, 0xFFFFFFu - 4096);
-  EXPECT_TRUE(decodeText(e.body, static_cast<int32_t>(e.allBytes.size()), textFlags("unwrap"))
-                  .output == s);
+  EXPECT_TRUE(
+      decodeText(e.body, static_cast<int32_t>(e.allBytes.size()), textFlags("unwrap")).output == s);
 
   // A huge run of CR and spaces (single and doubled) with CR LF line ends:
   // the line layer reads a space ahead after every lone CR, and the cut

@@ -58,7 +58,9 @@ TEST(Vectors, TracesMatchIntervalByInterval) {
     const std::string dir = entry.path().string();
     struct Log : CodingObserver {
       std::vector<uint32_t> values;
-      void interval(uint32_t a, uint32_t b, uint32_t c) override { values.insert(values.end(), {a, b, c}); }
+      void interval(uint32_t a, uint32_t b, uint32_t c) override {
+        values.insert(values.end(), {a, b, c});
+      }
     } log;
     const std::vector<uint8_t> input = test::readFile(dir + "/input");
     MemorySource in(input.data(), input.size());
@@ -67,7 +69,8 @@ TEST(Vectors, TracesMatchIntervalByInterval) {
     std::ifstream traceFile(dir + "/intervals.txt");
     std::vector<uint32_t> expected;
     for (uint32_t x; traceFile >> x;) expected.push_back(x);
-    const auto diff = std::mismatch(log.values.begin(), log.values.end(), expected.begin(), expected.end());
+    const auto diff =
+        std::mismatch(log.values.begin(), log.values.end(), expected.begin(), expected.end());
     EXPECT_TRUE(log.values == expected)
         << dir << ": intervals part at line " << (diff.first - log.values.begin()) / 3 + 1;
     EXPECT_TRUE(out.data() == test::readFile(dir + "/output.velt")) << dir;
