@@ -1,11 +1,12 @@
 // Hostile files on the real command line: directories, missing folders,
 // unreadable input, read errors, a full device, and the input reached by
 // another name. Each run ends with one line naming the problem, exit status
-// 1, and both inputs exactly as they were.
+// 1, and every file exactly as it was.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -22,40 +23,11 @@ class CliFiles : public CliTest {
     original_.resize(40000);
     writeFile(path("in"), original_);
     ASSERT_EQ(run({"e", "-si", "in", "packed"}).exitCode, 0);
-    packed_ = read("packed");
     write("empty", "");
     ASSERT_EQ(mkdir(path("folder").c_str(), 0755), 0);
   }
 
-  // Runs verbose and quiet. Quiet prints `line` alone; verbose prints it as
-  // its last line, of its own, and no summary claims success.
-  void expectRefused(const std::vector<std::string>& args, const std::string& line) {
-    std::string shown;
-    for (const std::string& a : args) shown += a + " ";
-    SCOPED_TRACE(shown);
-    const std::vector<std::string> before = listing();
-    for (bool quiet : {false, true}) {
-      std::vector<std::string> full = args;
-      if (quiet) full.insert(full.begin() + 1, "-si");
-      const RunResult r = run(full);
-      EXPECT_EQ(r.exitCode, 1);
-      if (quiet) {
-        EXPECT_EQ(r.out, line + "\n");
-      } else {
-        const std::string tail = "\n" + line + "\n";
-        EXPECT_TRUE(r.out.size() > tail.size() &&
-                    r.out.compare(r.out.size() - tail.size(), tail.size(), tail) == 0)
-            << r.out;
-        EXPECT_EQ(r.out.find("Done"), std::string::npos) << r.out;
-      }
-      EXPECT_EQ(listing(), before) << "a refusal created or removed a file";
-      EXPECT_EQ(read("in"), original_);
-      EXPECT_EQ(read("packed"), packed_);
-      EXPECT_TRUE(read("empty").empty());
-    }
-  }
-
-  std::vector<uint8_t> original_, packed_;
+  std::vector<uint8_t> original_;
 };
 
 TEST_F(CliFiles, DirectoriesAreNeitherInputNorOutput) {
@@ -105,9 +77,9 @@ TEST_F(CliFiles, ReadErrorsOfTheInput) {
 
 TEST_F(CliFiles, FullDeviceAsOutputFailsInBothModes) {
   const std::string line = "Can't write file: /dev/full (No space left on device)";
-  expectRefused({"e", "in", "/dev/full"}, line);
-  expectRefused({"d", "packed", "/dev/full"}, line);
-  expectRefused({"e", "empty", "/dev/full"}, line);  // the header alone, written at the end
+  expectRefused({"e", "in", "/dev/full"}, line, true);
+  expectRefused({"d", "packed", "/dev/full"}, line, true);
+  expectRefused({"e", "empty", "/dev/full"}, line, true);  // the header alone, written at the end
 }
 
 TEST_F(CliFiles, TheInputByAnotherNameIsRefusedAsOutput) {

@@ -4,11 +4,12 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <strings.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -62,12 +63,50 @@ class CliTest : public ::testing::Test {
     return r;
   }
 
-  // Names in the scratch directory, sorted.
-  std::vector<std::string> listing() const {
-    std::vector<std::string> names;
-    for (auto& e : std::filesystem::directory_iterator(dir_)) names.push_back(e.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
+  // The scratch directory's names with the contents of its files.
+  std::map<std::string, std::string> snapshot() const {
+    std::map<std::string, std::string> files;
+    for (auto& e : std::filesystem::directory_iterator(dir_)) {
+      files[e.path().filename()] = e.is_regular_file() ? asString(readFile(e.path())) : "(folder)";
+    }
+    return files;
+  }
+
+  // Runs `args`, then quiet if it was not. Each run fails with exit status 1
+  // and prints `text` as a line of its own: alone when quiet, right after the
+  // banner otherwise (`afterStatus`: after the codec's status text, and with
+  // no summary). Nothing on standard error; nothing in the scratch directory
+  // created, removed or changed.
+  void expectRefused(std::vector<std::string> args, const std::string& text,
+                     bool afterStatus = false) const {
+    std::string shown;
+    bool quiet = false;
+    for (const std::string& a : args) {
+      shown += a + " ";
+      quiet |= strcasecmp(a.c_str(), "-si") == 0;
+    }
+    SCOPED_TRACE(shown);
+    const auto before = snapshot();
+    const std::string banner = app::bannerText(), line = text + "\n";
+    for (;;) {
+      const RunResult r = run(args);
+      EXPECT_EQ(r.exitCode, 1);
+      EXPECT_EQ(r.err, "");
+      if (quiet || !afterStatus) {
+        EXPECT_EQ(r.out, (quiet ? "" : banner) + line);
+      } else {
+        EXPECT_EQ(r.out.rfind(banner, 0), 0u) << r.out;
+        const std::string tail = "\n" + line;
+        EXPECT_TRUE(r.out.size() >= tail.size() &&
+                    r.out.compare(r.out.size() - tail.size(), tail.size(), tail) == 0)
+            << r.out;
+        EXPECT_EQ(r.out.find("Done"), std::string::npos) << r.out;
+      }
+      EXPECT_EQ(snapshot(), before);
+      if (quiet) return;
+      args.insert(args.empty() ? args.begin() : args.begin() + 1, "-si");
+      quiet = true;
+    }
   }
 
   const std::string dir_ = tempDir(), capture_ = tempDir();

@@ -1,10 +1,8 @@
 // The text transform on real texts: the corpus texts round-trip through
 // analysis and transform (no model), as they are and rewritten (other line
-// ends, re-wrapped, doubled spaces, upper-cased) in both text modes; and the
-// side information matches the known-answer interval traces.
+// ends, re-wrapped, doubled spaces, upper-cased) in both text modes.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <sstream>
 
 #include "analysis/analysis.h"
@@ -127,46 +125,6 @@ TEST(TextCorpusVariants, RewritesTakeTheIntendedPaths) {
   EXPECT_EQ(wrapped.doubleSpaces, 0);
   EXPECT_EQ(upper.mostlyLowercase, 0);
 }
-
-// The side information of the first and of the final (empty) block opens
-// and closes each known-answer trace, and the block length is the header's
-// coded length.
-class TextTrace : public testing::TestWithParam<const char*> {};
-
-TEST_P(TextTrace, SideInformationMatches) {
-  const std::string dir = sharedDir() + "/vectors/traces/" + GetParam();
-  const Bytes input = readFile(dir + "/input");
-  const Bytes header = readFile(dir + "/output.velt");
-  std::ifstream traceFile(dir + "/intervals.txt");
-  std::vector<uint32_t> trace;
-  for (uint32_t x; traceFile >> x;) trace.push_back(x);
-
-  TextFlags flags;
-  ASSERT_TRUE(analyzed(input, header[10] >> 7, flags));
-  ASSERT_EQ(flags.unwrapLines, 1);
-  const EncodedText e = encodeText(input, flags);
-  EXPECT_EQ(e.allBytes.size(),
-            header[4] | (header[5] << 8) | (header[6] << 16) | (header[7] << 24));
-  ASSERT_EQ(e.blocks.size(), 2u);
-  EXPECT_EQ(e.blocks[1].codedLength, 0u);
-
-  // Our record: side info, the block's bytes at total 256, the final side info.
-  const size_t sideTriples = e.intervals.size() / 3 - e.allBytes.size();
-  const size_t firstSide = 3 + e.blocks[0].lineEndCodes.size() + 1 +
-                           (flags.doubleSpaces ? e.blocks[0].spaceRuns.size() + 1 : 0);
-  ASSERT_GT(sideTriples, firstSide);
-  const size_t lastSide = sideTriples - firstSide;
-  ASSERT_GE(trace.size(), 3 * sideTriples);
-  for (size_t k = 0; k < 3 * firstSide; ++k) {
-    ASSERT_EQ(trace[k], e.intervals[k]) << "first block side info, value " << k;
-  }
-  for (size_t k = 1; k <= 3 * lastSide; ++k) {
-    ASSERT_EQ(trace[trace.size() - k], e.intervals[e.intervals.size() - k])
-        << "final block side info, value " << k << " from the end";
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(Traces, TextTrace, testing::Values("text-alice-8k", "text-derzhavin-8k"));
 
 }  // namespace
 }  // namespace velt::test

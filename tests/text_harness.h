@@ -63,8 +63,7 @@ struct TextBlock {
 struct EncodedText {
   std::vector<TextBlock> blocks;  // the last one is the empty final block
   std::vector<uint8_t> body;
-  std::vector<uint8_t> allBytes;    // every block's bytes, concatenated
-  std::vector<uint32_t> intervals;  // cumLow, freq, total triples
+  std::vector<uint8_t> allBytes;  // every block's bytes, concatenated
   uint16_t crc = 0;
   int64_t consumedChars = 0;
   int64_t producedBytes = 0;
@@ -129,7 +128,6 @@ inline EncodedText encodeText(const std::vector<uint8_t>& input, const TextFlags
   if (!e.allBytes.empty() || flags.unwrapLines) coder.flush();
   sink.finish();
   e.body = sink.data();
-  e.intervals = recorder.v;
   e.crc = crc.value;
   e.consumedChars = encoder.consumedChars;
   e.producedBytes = encoder.producedBytes;
