@@ -50,6 +50,7 @@ enum class ErrorKind {
   Corrupt,      // "Input data corrupt": impossible value while decoding
   BadHeader,    // "Unknown switch in the header"
   InputTooLarge,
+  Unrepresentable,  // a model total the coder cannot split (never seen in practice)
   Io,           // a read or write failed
 };
 

@@ -43,6 +43,7 @@ std::string messageFor(const Error& e) {
     case ErrorKind::BadHeader:
       return kBadHeaderMessage;
     case ErrorKind::InputTooLarge:
+    case ErrorKind::Unrepresentable:
     case ErrorKind::Io:
       break;
   }

@@ -22,9 +22,12 @@ class RangeEncoder {
   RangeEncoder(ByteSink& out, CodingObserver* observer) : out_(out), observer_(observer) {}
 
   void encode(uint32_t cumLow, uint32_t freq, uint32_t total) {
-    assert(freq >= 1 && cumLow + freq <= total && total <= 65536);
+    assert(freq >= 1 && cumLow + freq <= total);
     if (observer_) observer_->interval(cumLow, freq, total);
     uint32_t r = range_ / total;
+    // A total above the range would leave nothing to code with and the
+    // normalisation would never end; fail loudly rather than hang.
+    if (r == 0) throwUnrepresentable();
     low_ += cumLow * r;
     range_ = freq * r;
     normalize();
@@ -57,6 +60,11 @@ class RangeEncoder {
   }
 
   uint32_t low() const { return low_; }
+
+  [[noreturn]] static void throwUnrepresentable() {
+    throw Error(ErrorKind::Unrepresentable,
+                "Internal error: a model total exceeds the coder's range; input not compressed");
+  }
   uint32_t range() const { return range_; }
 
  private:
