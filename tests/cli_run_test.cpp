@@ -2,10 +2,12 @@
 // the file checks with its exit code, the summaries, quiet runs, decoding
 // verdicts, and round trips through real files.
 #include <gtest/gtest.h>
+
+#include <cstdio>
 #include <unistd.h>
 
 #include <algorithm>
-#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -161,26 +163,40 @@ TEST_F(CliRun, SettingLinesPrecedeTheCodecAndTrailingSwitchesAreIgnored) {
   EXPECT_EQ(read("out").at(8), 0x82);  // order 6, memory index 2
 }
 
+// The summary with its time line (and speed line, absent at zero time)
+// checked for shape and removed, so the rest can be compared exactly.
+std::string withoutTiming(const std::string& text) {
+  std::string out, line;
+  std::istringstream lines(text);
+  while (std::getline(lines, line)) {
+    double seconds = -1;
+    long speed = -1;
+    char unit[8] = {};
+    if (std::sscanf(line.c_str(), "Time      : %lf se%1s", &seconds, unit) == 2 && seconds >= 0)
+      continue;
+    if (std::sscanf(line.c_str(), "Speed     : %ld kB/se%1s", &speed, unit) == 2 && speed >= 0)
+      continue;
+    out += line + "\n";
+  }
+  return out;
+}
+
 TEST_F(CliRun, EmptyInputGivesTheTenByteHeaderAndBothSummaries) {
   write("empty", "");
   const RunResult e = run({"e", "empty", "packed"});
   ASSERT_EQ(e.exitCode, 0) << e.out;
   EXPECT_EQ(e.err, "");
   EXPECT_EQ(read("packed"), (Bytes{0x76, 0x54, 0, 0, 0, 0, 0, 0, 0x42, 0x28}));
-  const std::string timeAndSpeed =
-      "Done   \nTime      : [0-9]+\\.[0-9][0-9] sec\n(Speed     : [0-9]+ kB/sec\n)?";
-  const std::string ratio = "Ratio     : 1000\\.00 %          80\\.0000 bpc\n";
-  EXPECT_TRUE(std::regex_match(
-      summary(e.out), std::regex(timeAndSpeed + ratio + "Original  : 0\nCompressed: 10\n")))
+  const std::string ratio = "Ratio     : 1000.00 %          80.0000 bpc\n";
+  EXPECT_EQ(withoutTiming(summary(e.out)), "Done   \n" + ratio + "Original  : 0\nCompressed: 10\n")
       << e.out;
 
   write("restored", "old content to be truncated");
   const RunResult d = run({"d", "packed", "restored"});
   ASSERT_EQ(d.exitCode, 0) << d.out;
   EXPECT_TRUE(read("restored").empty());
-  EXPECT_TRUE(std::regex_match(
-      summary(d.out),
-      std::regex(timeAndSpeed + "CRC       : OK\n" + ratio + "Compressed: 10\nExtracted : 0\n")))
+  EXPECT_EQ(withoutTiming(summary(d.out)),
+            "Done   \nCRC       : OK\n" + ratio + "Compressed: 10\nExtracted : 0\n")
       << d.out;
 
   // Quiet runs print nothing, with the switch even after the file names.

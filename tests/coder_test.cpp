@@ -97,6 +97,20 @@ TEST(RangeCoder, TruncatedOrImpossibleBodiesAreCorrupt) {
   }
 }
 
+TEST(RangeCoder, TotalAboveTheRangeFailsInsteadOfHanging) {
+  MemorySink sink;
+  RangeEncoder rc(sink, nullptr);
+  rc.setState(0x12340000u, 0x9000u);  // a range just above the bottom threshold
+  EXPECT_NO_THROW(rc.encode(0, 1, 0x9000u));
+  rc.setState(0x12340000u, 0x9000u);
+  try {
+    rc.encode(0, 1, 0x9001u);
+    FAIL() << "no error";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.kind(), ErrorKind::Unrepresentable);
+  }
+}
+
 TEST(Crc16, MatchesTheXmodemCheckValue) {
   Crc16 crc;
   for (char c : std::string("123456789")) crc.update(static_cast<uint8_t>(c));
