@@ -16,6 +16,7 @@
 #include "coder/cumulative_table.h"
 #include "text/char_classes.h"
 #include "text/ngram.h"
+#include "text/text_options.h"
 
 namespace velt {
 
@@ -39,18 +40,12 @@ constexpr int32_t kNoMoreDoubles = INT32_MAX;
 
 }  // namespace
 
-struct TextDecoder::Impl {
+struct TextDecoder::Impl : text::TextOptions {
   Impl(ByteSink& out, Crc16& crc, RangeDecoder& coder, const TextFlags& f, int32_t codedLength)
-      : out(out),
+      : TextOptions(f),
+        out(out),
         crc(crc),
         coder(coder),
-        softLineBreaks(f.softLineBreaks != 0),
-        crlfLineEnds(f.crlfLineEnds != 0),
-        sparsePunctuation(f.sparsePunctuation != 0),
-        mostlyLowercase(f.mostlyLowercase != 0),
-        unwrapLines(f.unwrapLines != 0),
-        doubleSpaces(f.unwrapLines != 0 && f.doubleSpaces != 0),
-        wrapWidth(f.wrapWidth),
         codedLength(codedLength),
         codeMap(text::ngramSet(f.russian != 0, f.textMode)),
         staged(kBufferSize) {
@@ -80,9 +75,6 @@ struct TextDecoder::Impl {
   ByteSink& out;
   Crc16& crc;
   RangeDecoder& coder;
-  const bool softLineBreaks, crlfLineEnds, sparsePunctuation, mostlyLowercase;
-  const bool unwrapLines, doubleSpaces;
-  const int wrapWidth;
   const int32_t codedLength;
   const text::CodeMap codeMap;
 

@@ -18,6 +18,7 @@
 #include "coder/cumulative_table.h"
 #include "text/char_classes.h"
 #include "text/ngram.h"
+#include "text/text_options.h"
 
 namespace velt {
 
@@ -47,19 +48,13 @@ enum class StopReason { BlockEnd, InputEnd, Chunk, Cut };
 
 }  // namespace
 
-struct TextEncoder::Impl {
+struct TextEncoder::Impl : text::TextOptions {
   Impl(TextEncoder& owner, ByteSource& in, Crc16& crc, RangeEncoder& coder, const TextFlags& f)
-      : owner(owner),
+      : TextOptions(f),
+        owner(owner),
         in(in),
         crc(crc),
         coder(coder),
-        softLineBreaks(f.softLineBreaks != 0),
-        crlfLineEnds(f.crlfLineEnds != 0),
-        sparsePunctuation(f.sparsePunctuation != 0),
-        mostlyLowercase(f.mostlyLowercase != 0),
-        unwrapLines(f.unwrapLines != 0),
-        doubleSpaces(f.unwrapLines != 0 && f.doubleSpaces != 0),
-        wrapWidth(f.wrapWidth),
         trie(text::ngramSet(f.russian != 0, f.textMode)),
         codeEscape(trie.codeEscapeSet()) {
     staged.reserve(kInitialBuffer);
@@ -99,9 +94,6 @@ struct TextEncoder::Impl {
   Crc16& crc;
   RangeEncoder& coder;
 
-  const bool softLineBreaks, crlfLineEnds, sparsePunctuation, mostlyLowercase;
-  const bool unwrapLines, doubleSpaces;
-  const int wrapWidth;
   const text::NgramTrie trie;
   const std::array<uint8_t, 256>& codeEscape;
 
