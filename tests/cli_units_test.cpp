@@ -1,4 +1,4 @@
-// The front end's parts in process: what each switch word sets and prints,
+// The front end's pieces in process: what each switch word sets and prints,
 // the summary's number formats, and the file windows with tiny buffers. Every
 // message and exit code is checked on the real binary in cli_run_test.cpp.
 #include <gtest/gtest.h>
