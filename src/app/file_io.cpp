@@ -141,17 +141,27 @@ void FileSink::fail(int err) const {
   throw Error(ErrorKind::Io, describe("Can't write file: ", name_, err));
 }
 
-void FileSink::writeAll(const uint8_t* data, size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd_, data, size);
+// One write (append when offset < 0), retried on interruption; any failure
+// marks the sink failed and throws.
+size_t FileSink::writeSome(const uint8_t* data, size_t size, int64_t offset) {
+  for (;;) {
+    const ssize_t n = offset < 0 ? ::write(fd_, data, size)
+                                 : ::pwrite(fd_, data, size, static_cast<off_t>(offset));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       failed_ = true;
       fail(n < 0 ? errno : EIO);
     }
+    return static_cast<size_t>(n);
+  }
+}
+
+void FileSink::writeAll(const uint8_t* data, size_t size) {
+  while (size > 0) {
+    const size_t n = writeSome(data, size, -1);
     data += n;
-    size -= static_cast<size_t>(n);
-    written_ += n;
+    size -= n;
+    written_ += static_cast<int64_t>(n);
   }
 }
 
@@ -172,15 +182,10 @@ void FileSink::patch(int64_t offset, const uint8_t* data, size_t size) {
   while (size > 0 && offset < written_) {
     const size_t chunk =
         static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(size), written_ - offset));
-    const ssize_t n = ::pwrite(fd_, data, chunk, static_cast<off_t>(offset));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      failed_ = true;
-      fail(n < 0 ? errno : EIO);
-    }
+    const size_t n = writeSome(data, chunk, offset);
     data += n;
-    size -= static_cast<size_t>(n);
-    offset += n;
+    size -= n;
+    offset += static_cast<int64_t>(n);
   }
   // The part still in the window.
   if (size > 0) std::memcpy(begin_ + (offset - written_), data, size);

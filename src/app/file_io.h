@@ -73,6 +73,7 @@ class FileSink final : public ByteSink {
 
  private:
   [[noreturn]] void fail(int err) const;
+  size_t writeSome(const uint8_t* data, size_t size, int64_t offset);
   void writeAll(const uint8_t* data, size_t size);
 
   std::string name_;
