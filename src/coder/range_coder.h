@@ -84,7 +84,6 @@ class RangeDecoder {
     started_ = true;
     for (int i = 0; i < 4; ++i) code_ = (code_ << 8) | nextByte();
   }
-  bool started() const { return started_; }
 
   // Target for `total`; the caller must check it against the total.
   uint32_t decodeTarget(uint32_t total) {
