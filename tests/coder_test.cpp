@@ -5,8 +5,8 @@
 
 #include <random>
 
-#include "coder/cumulative_table.h"
-#include "coder/range_coder.h"
+#include "entropy/cumulative_table.h"
+#include "entropy/range_coder.h"
 #include "container/crc16.h"
 
 namespace velt {

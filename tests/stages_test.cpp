@@ -4,7 +4,7 @@
 
 #include <random>
 
-#include "coder/e8.h"
+#include "stages/e8.h"
 #include "test_util.h"
 
 namespace velt {

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "coder/cumulative_table.h"
-#include "coder/range_coder.h"
+#include "entropy/cumulative_table.h"
+#include "entropy/range_coder.h"
 #include "container/crc16.h"
 #include "test_util.h"
 #include "text/text_decoder.h"

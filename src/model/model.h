@@ -17,7 +17,8 @@
 #include <memory>
 #include <vector>
 
-#include "coder/range_coder.h"
+#include "entropy/range_coder.h"
+#include "model/history.h"
 #include "model/tables.h"
 #include "velt/velt.h"
 
@@ -44,17 +45,6 @@ struct Context {
 
 static_assert(sizeof(Node) == 11, "nodes are packed");
 static_assert(sizeof(Context) == 30, "records are packed");
-
-// The ten most recent bytes the model coded or interleaved coding predicted,
-// newest first.
-struct History {
-  uint8_t h[10] = {1, 2, 4, 8, 16, 32, 64, 0, 0, 0};
-  void push(uint8_t b) {
-    std::memmove(h + 1, h, 9);
-    h[0] = b;
-  }
-  uint8_t operator[](int i) const { return h[i]; }
-};
 
 struct EscapeCell {
   uint16_t esc;

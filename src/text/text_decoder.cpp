@@ -13,7 +13,7 @@
 
 #include <climits>
 
-#include "coder/cumulative_table.h"
+#include "entropy/cumulative_table.h"
 #include "text/char_classes.h"
 #include "text/ngram.h"
 #include "text/text_options.h"

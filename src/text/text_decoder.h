@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "container/crc16.h"
-#include "coder/range_coder.h"
+#include "entropy/range_coder.h"
 #include "velt/velt.h"
 
 namespace velt {

@@ -15,7 +15,7 @@
 //    (a plain encoder cannot write such a block at all).
 #include "text/text_encoder.h"
 
-#include "coder/cumulative_table.h"
+#include "entropy/cumulative_table.h"
 #include "text/char_classes.h"
 #include "text/ngram.h"
 #include "text/text_options.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "container/crc16.h"
-#include "coder/range_coder.h"
+#include "entropy/range_coder.h"
 #include "velt/velt.h"
 
 namespace velt {

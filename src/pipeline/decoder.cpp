@@ -5,10 +5,10 @@
 #include <cstdio>
 #include <memory>
 
-#include "coder/e8.h"
-#include "coder/interleave.h"
-#include "coder/range_coder.h"
-#include "coder/session.h"
+#include "stages/e8.h"
+#include "stages/interleave.h"
+#include "entropy/range_coder.h"
+#include "pipeline/session.h"
 #include "container/crc16.h"
 #include "container/header.h"
 #include "model/model.h"

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "coder/range_coder.h"
+#include "entropy/range_coder.h"
 
 namespace velt {
 

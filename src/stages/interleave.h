@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "coder/cumulative_table.h"
-#include "model/model.h"
+#include "entropy/cumulative_table.h"
+#include "model/history.h"
 
 namespace velt {
 
