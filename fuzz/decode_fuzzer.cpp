@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "fuzz_common.h"
+#include "pipeline/session.h"
 #include "velt/velt.h"
 
 namespace {
@@ -35,17 +36,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* raw, size_t size) {
   const uint8_t* data = copy.data();
   const int32_t codedLength = headerCodedLength(data, size);
   try {
-    DecodeResult r;
+    DecodeDetails r;
     int64_t produced;
     if (codedLength >= 0 && codedLength <= (1 << 20)) {
       // Small claims go through the memory convenience the tests use.
-      std::vector<uint8_t> out = decompress(data, size, &r);
+      std::vector<uint8_t> out = decodeBuffer(data, size, &r);
       produced = static_cast<int64_t>(out.size());
       if (produced != r.extractedSize) fuzz::fail("decompress size differs from extractedSize");
     } else {
       MemorySource in(data, size);
       fuzz::CountingSink out;
-      r = decodeStream(in, out);
+      r = decodeSession(in, out);
       produced = r.extractedSize;
     }
     if (r.codedLength != codedLength) fuzz::fail("result codedLength differs from the header");

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "fuzz_common.h"
+#include "pipeline/session.h"
 #include "velt/velt.h"
 
 namespace {
@@ -15,7 +16,6 @@ namespace {
 //         analysis off (-da), text mode 0/1.
 velt::Settings settingsFrom(uint8_t a, uint8_t b) {
   velt::Settings s;
-  s.verbose = false;
   s.memoryIndex = 0;  // 10 MB keeps each run fast
   const int order = a % 6;
   if (order < 4) {
@@ -56,17 +56,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t* body = data + 2;
   const size_t n = size - 2;
 
-  EncodeResult er;
-  const std::vector<uint8_t> packed = compress(body, n, s, &er);
+  EncodeDetails er;
+  const std::vector<uint8_t> packed = encodeBuffer(body, n, s, &er);
   if (er.originalSize != static_cast<int64_t>(n)) fuzz::fail("originalSize differs from input");
   if (er.compressedSize != static_cast<int64_t>(packed.size()))
     fuzz::fail("compressedSize differs from output");
-  if (compress(body, n, s) != packed) fuzz::fail("compressing twice gave different bytes");
+  if (encodeBuffer(body, n, s) != packed) fuzz::fail("compressing twice gave different bytes");
 
-  DecodeResult dr;
+  DecodeDetails dr;
   std::vector<uint8_t> restored;
   try {
-    restored = decompress(packed.data(), packed.size(), &dr);
+    restored = decodeBuffer(packed.data(), packed.size(), &dr);
   } catch (const Error&) {
     fuzz::fail("decoder rejected the encoder's own output");
   }

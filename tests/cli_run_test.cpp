@@ -85,7 +85,7 @@ class CliRun : public CliTest {
 TEST_F(CliRun, BannerHelpAndVersion) {
   const RunResult r = run({});
   const std::string b = bannerOf(r.out);
-  EXPECT_EQ(b.rfind("Velt 1.0 ", 0), 0u) << r.out;
+  EXPECT_EQ(b.rfind(std::string("Velt ") + version() + " ", 0), 0u) << r.out;
   EXPECT_GT(b.size(), b.find('\n') + 2) << "second banner line is empty";
   for (const char* help : {"-h", "--help"}) {
     const RunResult h = run({help});
@@ -94,7 +94,7 @@ TEST_F(CliRun, BannerHelpAndVersion) {
   }
   const RunResult v = run({"--version"});
   EXPECT_EQ(v.exitCode, 0);
-  EXPECT_EQ(v.out, "Velt 1.0\n");
+  EXPECT_EQ(v.out, std::string("Velt ") + version() + "\n");
 }
 
 // Every refusal before the codec, verbose and quiet.

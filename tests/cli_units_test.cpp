@@ -21,11 +21,12 @@ ParseResult parse(std::vector<std::string> args) {
   return parseCommandLine(args);
 }
 
-auto fields(const Settings& s) {
-  return std::make_tuple(int(s.order), int(s.pseudoOrder), int(s.memoryIndex), s.textTransform,
-                         int(s.textMode), s.e8Enabled, s.e8Forced, s.rleEnabled,
-                         int(s.rleThreshold), s.interleaved, s.interleavedForced, s.verbose);
+auto fields(const Options& o) {
+  return std::make_tuple(o.order, o.memoryMb, o.analysis, o.textMode, int(o.e8), o.runLength,
+                         int(o.interleaved));
 }
+
+constexpr int kOff = int(Stage::Off), kSmart = int(Stage::Smart), kForced = int(Stage::Forced);
 
 TEST(CliParse, ModesNamesAndDefaults) {
   for (const char* mode : {"e", "E", "d", "D"}) {
@@ -37,8 +38,8 @@ TEST(CliParse, ModesNamesAndDefaults) {
     EXPECT_TRUE(r.infoLines.empty());
     // The documented defaults: order 5, 20 MB, text mode 0, e8 and
     // interleaving smart, run-length threshold 4.
-    EXPECT_EQ(fields(r.settings),
-              std::make_tuple(5, 0, 2, true, 0, true, false, true, 4, true, false, true));
+    EXPECT_EQ(fields(r.options), std::make_tuple(5, 20, true, 0, kSmart, 4, kSmart));
+    EXPECT_TRUE(r.verbose);
   }
   // An input without an output is for the entry to refuse, after opening it.
   EXPECT_EQ(parse({"e", "-o6", "in"}).status, ParseStatus::Ok);
@@ -52,49 +53,48 @@ TEST(CliParse, EverySwitchWordSetsOnlyItsOwnFieldsAndPrintsItsLine) {
   const struct {
     const char* word;
     const char* line;  // nullptr: prints nothing
-    void (*change)(Settings&);
+    void (*change)(Options&);
   } cases[] = {
-      {"-si", nullptr, [](Settings& s) { s.verbose = false; }},
-      {"-rl3", "Using RLE threshold=3\n", [](Settings& s) { s.rleThreshold = 3; }},
-      {"-rl4", "Using RLE threshold=4\n", [](Settings&) {}},
-      {"-rld", "RLE off\n", [](Settings& s) { s.rleEnabled = false; }},
-      {"-e8s", "Using E8 coding\n", [](Settings&) {}},
-      {"-e8f", "Using forced E8 coding\n", [](Settings& s) { s.e8Forced = true; }},
-      {"-e8d", "E8 coding off\n", [](Settings& s) { s.e8Enabled = false; }},
-      {"-ics", "Using interleaved coding\n", [](Settings&) {}},
+      {"-si", nullptr, [](Options&) {}},
+      {"-rl3", "Using RLE threshold=3\n", [](Options& o) { o.runLength = 3; }},
+      {"-rl4", "Using RLE threshold=4\n", [](Options&) {}},
+      {"-rld", "RLE off\n", [](Options& o) { o.runLength = 0; }},
+      {"-e8s", "Using E8 coding\n", [](Options&) {}},
+      {"-e8f", "Using forced E8 coding\n", [](Options& o) { o.e8 = Stage::Forced; }},
+      {"-e8d", "E8 coding off\n", [](Options& o) { o.e8 = Stage::Off; }},
+      {"-ics", "Using interleaved coding\n", [](Options&) {}},
       {"-icf", "Using forced interleaved coding\n",
-       [](Settings& s) { s.interleavedForced = true; }},
-      {"-icd", "Interleaved coding off\n", [](Settings& s) { s.interleaved = false; }},
-      {"-m:10", nullptr, [](Settings& s) { s.memoryIndex = 0; }},
-      {"-m:15", nullptr, [](Settings& s) { s.memoryIndex = 1; }},
-      {"-M:20", nullptr, [](Settings&) {}},
-      {"-m:25", nullptr, [](Settings& s) { s.memoryIndex = 3; }},
-      {"-m:30", nullptr, [](Settings& s) { s.memoryIndex = 4; }},
-      {"-m:35", nullptr, [](Settings& s) { s.memoryIndex = 5; }},
-      {"-m:40", nullptr, [](Settings& s) { s.memoryIndex = 6; }},
-      {"-m:45", nullptr, [](Settings& s) { s.memoryIndex = 7; }},
-      {"-M:50", nullptr, [](Settings& s) { s.memoryIndex = 8; }},
-      {"-o4", "Using order-4 PPM model\n", [](Settings& s) { s.order = 4; }},
-      {"-O5", "Using order-5 PPM model\n", [](Settings&) {}},
-      {"-o6", "Using order-6 PPM model\n", [](Settings& s) { s.order = 6; }},
-      {"-o7", "Using order-7 PPM model\n", [](Settings& s) { s.order = 7; }},
-      {"-o8", "Using pseudo order-8 PPM model\n",
-       [](Settings& s) { s.order = 7, s.pseudoOrder = 1; }},
-      {"-O9", "Using pseudo order-9 PPM model\n",
-       [](Settings& s) { s.order = 7, s.pseudoOrder = 2; }},
-      {"-mt0", "Using text mode 0 compression\n", [](Settings&) {}},
-      {"-MT1", "Using text mode 1 compression\n", [](Settings& s) { s.textMode = 1; }},
+       [](Options& o) { o.interleaved = Stage::Forced; }},
+      {"-icd", "Interleaved coding off\n", [](Options& o) { o.interleaved = Stage::Off; }},
+      {"-m:10", nullptr, [](Options& o) { o.memoryMb = 10; }},
+      {"-m:15", nullptr, [](Options& o) { o.memoryMb = 15; }},
+      {"-M:20", nullptr, [](Options&) {}},
+      {"-m:25", nullptr, [](Options& o) { o.memoryMb = 25; }},
+      {"-m:30", nullptr, [](Options& o) { o.memoryMb = 30; }},
+      {"-m:35", nullptr, [](Options& o) { o.memoryMb = 35; }},
+      {"-m:40", nullptr, [](Options& o) { o.memoryMb = 40; }},
+      {"-m:45", nullptr, [](Options& o) { o.memoryMb = 45; }},
+      {"-M:50", nullptr, [](Options& o) { o.memoryMb = 50; }},
+      {"-o4", "Using order-4 PPM model\n", [](Options& o) { o.order = 4; }},
+      {"-O5", "Using order-5 PPM model\n", [](Options&) {}},
+      {"-o6", "Using order-6 PPM model\n", [](Options& o) { o.order = 6; }},
+      {"-o7", "Using order-7 PPM model\n", [](Options& o) { o.order = 7; }},
+      {"-o8", "Using pseudo order-8 PPM model\n", [](Options& o) { o.order = 8; }},
+      {"-O9", "Using pseudo order-9 PPM model\n", [](Options& o) { o.order = 9; }},
+      {"-mt0", "Using text mode 0 compression\n", [](Options&) {}},
+      {"-MT1", "Using text mode 1 compression\n", [](Options& o) { o.textMode = 1; }},
       {"-da", "File analysis disabled\n",
-       [](Settings& s) { s.textTransform = s.e8Enabled = false; }},
+       [](Options& o) { o.analysis = false, o.e8 = Stage::Off; }},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.word);
     const ParseResult r = parse({"e", c.word, "in", "out"});
     ASSERT_EQ(r.status, ParseStatus::Ok);
     EXPECT_EQ(r.infoLines, c.line ? std::vector<std::string>{c.line} : std::vector<std::string>{});
-    Settings expected;
+    Options expected;
     c.change(expected);
-    EXPECT_EQ(fields(r.settings), fields(expected));
+    EXPECT_EQ(fields(r.options), fields(expected));
+    EXPECT_EQ(r.verbose, c.word != std::string("-si"));
   }
 }
 
@@ -106,22 +106,21 @@ TEST(CliParse, LinesFollowTheTableAndAnalysisOffOverrides) {
             (std::vector<std::string>{
                 "Using RLE threshold=3\n", "E8 coding off\n", "Using forced interleaved coding\n",
                 "Using order-7 PPM model\n", "Using text mode 1 compression\n"}));
-  EXPECT_EQ(r.settings.memoryIndex, 4);
-  EXPECT_EQ(r.settings.order, 7);  // words after the file names are ignored
+  EXPECT_EQ(r.options.memoryMb, 30);
+  EXPECT_EQ(r.options.order, 7);  // words after the file names are ignored
   // -da overrides the text mode and forced e8, but their lines stay.
   r = parse({"e", "-mt1", "-e8f", "-da", "in", "out"});
   ASSERT_EQ(r.status, ParseStatus::Ok);
   EXPECT_EQ(r.infoLines,
             (std::vector<std::string>{"Using forced E8 coding\n", "File analysis disabled\n"}));
-  EXPECT_EQ(r.settings.textMode, 0);
-  EXPECT_FALSE(r.settings.textTransform || r.settings.e8Enabled);
+  EXPECT_EQ(fields(r.options), std::make_tuple(5, 20, false, 0, kOff, 4, kSmart));
 }
 
 TEST(CliParse, QuietScanCoversEveryArgument) {
   EXPECT_TRUE(quietRequested({"velt", "e", "in", "out", "-SI"}));
   EXPECT_TRUE(quietRequested({"velt", "-si"}));
   EXPECT_FALSE(quietRequested({"velt", "e", "-sil", "in", "out"}));
-  EXPECT_FALSE(parse({"e", "in", "out", "-Si"}).settings.verbose);
+  EXPECT_FALSE(parse({"e", "in", "out", "-Si"}).verbose);
 }
 
 TEST(CliReport, NumberFormats) {

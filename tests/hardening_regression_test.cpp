@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "pipeline/session.h"
 #include "velt/velt.h"
 
 namespace velt::test {
@@ -14,8 +15,8 @@ namespace {
 // Decodes and accepts only the endings a damaged stream may have.
 void expectOrderlyEnding(const std::vector<uint8_t>& stream) {
   try {
-    DecodeResult r;
-    const std::vector<uint8_t> out = decompress(stream.data(), stream.size(), &r);
+    DecodeDetails r;
+    const std::vector<uint8_t> out = decodeBuffer(stream.data(), stream.size(), &r);
     EXPECT_EQ(static_cast<int64_t>(out.size()), r.extractedSize);
     EXPECT_LE(out.size(), static_cast<size_t>(r.codedLength) * 16 + 16);
   } catch (const Error& e) {
@@ -37,10 +38,9 @@ TEST(HardeningRegression, NodeSwapInPackedRecords) {
   std::vector<uint8_t> data;
   for (int i = 0; i < 4000; ++i) data.push_back(static_cast<uint8_t>("abcabdabeacb"[i % 12]));
   Settings s;
-  s.verbose = false;
-  const std::vector<uint8_t> packed = compress(data.data(), data.size(), s);
-  DecodeResult r;
-  EXPECT_EQ(decompress(packed.data(), packed.size(), &r), data);
+  const std::vector<uint8_t> packed = encodeBuffer(data.data(), data.size(), s);
+  DecodeDetails r;
+  EXPECT_EQ(decodeBuffer(packed.data(), packed.size(), &r), data);
   EXPECT_TRUE(r.crcOk());
 }
 

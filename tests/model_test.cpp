@@ -23,7 +23,7 @@ std::vector<Interval> encodeIntervals(const std::vector<uint8_t>& data, const ch
   } log;
   MemorySource in(data.data(), data.size());
   MemorySink out;
-  encodeStream(in, out, test::settingsFromSwitches(switches), nullptr, &log);
+  encodeSession(in, out, test::settingsFromSwitches(switches), nullptr, &log);
   return log.intervals;
 }
 
@@ -107,12 +107,12 @@ std::vector<uint8_t> pressureInput() {
 TEST(Model, GarbageCollectionRunsAndRoundTripsAtPseudoOrder8) {
   const std::vector<uint8_t> data = pressureInput();
   Settings s = test::settingsFromSwitches("-o8 -m:10");
-  EncodeResult er;
-  std::vector<uint8_t> packed = compress(data.data(), data.size(), s, &er);
+  EncodeDetails er;
+  std::vector<uint8_t> packed = encodeBuffer(data.data(), data.size(), s, &er);
   EXPECT_GT(er.counters.garbageCollections, 0u);
   EXPECT_GT(er.counters.poolExtensions, 0u);
-  DecodeResult dr;
-  std::vector<uint8_t> restored = decompress(packed.data(), packed.size(), &dr);
+  DecodeDetails dr;
+  std::vector<uint8_t> restored = decodeBuffer(packed.data(), packed.size(), &dr);
   EXPECT_EQ(dr.counters.garbageCollections, er.counters.garbageCollections);
   EXPECT_TRUE(dr.crcOk());
   EXPECT_TRUE(restored == data);

@@ -40,10 +40,10 @@ Events observe(const std::vector<uint8_t>& data, const char* switches) {
   Events enc, dec;
   MemorySource in(data.data(), data.size());
   MemorySink out;
-  encodeStream(in, out, s, nullptr, &enc);
+  encodeSession(in, out, s, nullptr, &enc);
   MemorySource packed(out.data().data(), out.data().size());
   MemorySink restored;
-  DecodeResult r = decodeStream(packed, restored, nullptr, &dec);
+  DecodeDetails r = decodeSession(packed, restored, nullptr, &dec);
   EXPECT_TRUE(r.crcOk());
   EXPECT_TRUE(restored.data() == data) << switches;
   EXPECT_EQ(enc.log, dec.log) << switches;
@@ -161,7 +161,7 @@ TEST(Stages, HeaderRecordsTheSwitchesAndWhatWasUsed) {
   };
   for (const auto& c : cases) {
     const std::vector<uint8_t> p =
-        compress(c.data.data(), c.data.size(), test::settingsFromSwitches(c.switches));
+        encodeBuffer(c.data.data(), c.data.size(), test::settingsFromSwitches(c.switches));
     ASSERT_GE(p.size(), 10u);
     EXPECT_EQ(p[8], c.settings) << c.switches;
     EXPECT_EQ(p[9], c.mode) << c.switches;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli.h"
+#include "pipeline/session.h"
 #include "velt/velt.h"
 
 namespace velt::test {
@@ -66,15 +67,15 @@ inline Settings settingsFromSwitches(const std::string& switches) {
   args.insert(args.end(), {"in", "out"});
   const app::ParseResult r = app::parseCommandLine(args);
   if (r.status != app::ParseStatus::Ok) throw std::runtime_error("bad switches: " + switches);
-  return r.settings;
+  return settingsFromOptions(r.options);
 }
 
 // Compresses and restores in memory, failing the current test on a mismatch;
 // returns the compressed bytes.
 inline std::vector<uint8_t> roundTrip(const std::vector<uint8_t>& data, const Settings& s) {
-  const std::vector<uint8_t> packed = compress(data.data(), data.size(), s);
-  DecodeResult dr;
-  const std::vector<uint8_t> restored = decompress(packed.data(), packed.size(), &dr);
+  const std::vector<uint8_t> packed = encodeBuffer(data.data(), data.size(), s);
+  DecodeDetails dr;
+  const std::vector<uint8_t> restored = decodeBuffer(packed.data(), packed.size(), &dr);
   EXPECT_TRUE(dr.crcOk());
   EXPECT_EQ(restored.size(), data.size());
   EXPECT_TRUE(restored == data) << "round trip differs";

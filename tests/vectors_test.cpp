@@ -33,15 +33,15 @@ TEST_P(Vectors, EncoderWritesThemAndDecoderRestoresThem) {
     const std::vector<uint8_t> original = test::readFile(test::corpusPath(file));
     const std::vector<uint8_t> expected = test::readFile(vectorPath);
 
-    const std::vector<uint8_t> ours = compress(original.data(), original.size(), settings);
+    const std::vector<uint8_t> ours = encodeBuffer(original.data(), original.size(), settings);
     if (ours != expected) {
       size_t i = 0;
       while (i < ours.size() && i < expected.size() && ours[i] == expected[i]) ++i;
       ADD_FAILURE() << file << ": first difference at byte " << i << " (ours " << ours.size()
                     << " bytes, vector " << expected.size() << ")";
     }
-    DecodeResult r;
-    const std::vector<uint8_t> restored = decompress(expected.data(), expected.size(), &r);
+    DecodeDetails r;
+    const std::vector<uint8_t> restored = decodeBuffer(expected.data(), expected.size(), &r);
     EXPECT_TRUE(r.crcOk()) << file;
     EXPECT_TRUE(restored == original) << file << " does not decode";
     ++checked;
@@ -65,7 +65,7 @@ TEST(Vectors, TracesMatchIntervalByInterval) {
     const std::vector<uint8_t> input = test::readFile(dir + "/input");
     MemorySource in(input.data(), input.size());
     MemorySink out;
-    encodeStream(in, out, test::settingsFromSwitches(readSwitches(dir)), nullptr, &log);
+    encodeSession(in, out, test::settingsFromSwitches(readSwitches(dir)), nullptr, &log);
     std::ifstream traceFile(dir + "/intervals.txt");
     std::vector<uint32_t> expected;
     for (uint32_t x; traceFile >> x;) expected.push_back(x);

@@ -174,7 +174,7 @@ void decideLineFlags(const TextStats& st, TextFlags& f) {
 void analyzeInput(ByteSource& in, Settings& s, TextFlags& flags, Reporter* reporter) {
   if (s.e8Enabled && !s.e8Forced) {
     if (looksExecutable(in)) {
-      if (reporter) reporter->info("Looks like an executable\n");
+      if (reporter) reporter->analysed(InputKind::Executable);
     } else {
       s.e8Enabled = false;
     }
@@ -189,7 +189,7 @@ void analyzeInput(ByteSource& in, Settings& s, TextFlags& flags, Reporter* repor
   TextFlags f;
   if (!decideText(st, f)) {
     s.textTransform = false;
-    if (reporter) reporter->info("This is not a text\n");
+    if (reporter) reporter->analysed(InputKind::NotText);
     return;
   }
   f.textMode = s.textMode;

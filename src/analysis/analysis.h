@@ -2,7 +2,7 @@
 // transform and the text transform are used, and measures the text flags.
 #pragma once
 
-#include "velt/velt.h"
+#include "container/settings.h"
 
 namespace velt {
 

@@ -39,9 +39,12 @@ int reportFailure(Console& console, const std::string& message) {
 std::string messageFor(const Error& e) {
   switch (e.kind()) {
     case ErrorKind::Corrupt:
-      return kCorruptMessage;
+      return "Input data corrupt";
     case ErrorKind::BadHeader:
-      return kBadHeaderMessage;
+      return "Unknown switch in the header";
+    case ErrorKind::CrcMismatch:
+    case ErrorKind::BadParameter:
+    case ErrorKind::NotCompressed:
     case ErrorKind::InputTooLarge:
     case ErrorKind::Unrepresentable:
     case ErrorKind::Io:
@@ -119,7 +122,7 @@ int runVelt(int argc, char** argv) {
       printDecodeSummary(console, r, seconds);
       status = r.crcOk() ? 0 : 1;
     } else {
-      const EncodeResult r = encodeStream(in, out, parsed.settings, &reporter);
+      const EncodeResult r = encodeStream(in, out, parsed.options, &reporter);
       const float seconds = elapsedSeconds(startMs);
       in.close();
       printEncodeSummary(console, r, seconds);

@@ -73,72 +73,70 @@ ParseResult fatal(ParseResult r, const char* message, const std::string& detail 
 
 // Step 5 of the parse: the chosen switches applied in the table's order.
 void applySwitches(const std::array<Mark, 28>& marks, ParseResult& r) {
-  Settings& s = r.settings;
+  Options& o = r.options;
   auto chosen = [&](int i) { return marks[i] == Mark::Chosen; };
   auto say = [&](const std::string& line) { r.infoLines.push_back(line); };
 
   if (chosen(kRl3)) {
     say("Using RLE threshold=3\n");
-    s.rleThreshold = 3;
+    o.runLength = 3;
   }
   if (chosen(kRl4)) {
     say("Using RLE threshold=4\n");
-    s.rleThreshold = 4;
+    o.runLength = 4;
   }
   if (chosen(kRld)) {
     say("RLE off\n");
-    s.rleEnabled = false;
+    o.runLength = 0;
   }
   if (chosen(kE8s)) say("Using E8 coding\n");
   if (chosen(kE8f)) {
     say("Using forced E8 coding\n");
-    s.e8Forced = true;
+    o.e8 = Stage::Forced;
   }
   if (chosen(kE8d)) {
     say("E8 coding off\n");
-    s.e8Enabled = false;
+    o.e8 = Stage::Off;
   }
   if (chosen(kIcs)) say("Using interleaved coding\n");
   if (chosen(kIcf)) {
     say("Using forced interleaved coding\n");
-    s.interleavedForced = true;
+    o.interleaved = Stage::Forced;
   }
   if (chosen(kIcd)) {
     say("Interleaved coding off\n");
-    s.interleaved = false;
+    o.interleaved = Stage::Off;
   }
   for (int i = kM10; i <= kM50; ++i) {
-    if (chosen(i)) s.memoryIndex = static_cast<uint8_t>(i - kM10);
+    if (chosen(i)) o.memoryMb = 10 + 5 * (i - kM10);
   }
   for (int i = kO4; i <= kO7; ++i) {
     if (chosen(i)) {
-      s.order = static_cast<uint8_t>(4 + i - kO4);
-      say("Using order-" + std::to_string(s.order) + " PPM model\n");
+      o.order = 4 + i - kO4;
+      say("Using order-" + std::to_string(o.order) + " PPM model\n");
     }
   }
   if (chosen(kO8)) {
     say("Using pseudo order-8 PPM model\n");
-    s.order = 7;
-    s.pseudoOrder = 1;
+    o.order = 8;
   }
   if (chosen(kO9)) {
     say("Using pseudo order-9 PPM model\n");
-    s.order = 7;
-    s.pseudoOrder = 2;
+    o.order = 9;
   }
   if (chosen(kDa)) {
     say("File analysis disabled\n");
-    s.textTransform = false;
-    s.e8Enabled = false;
-    return;  // "da" overrides the text-mode switches
+    o.analysis = false;
+    o.e8 = Stage::Off;
+    return;  // "da" overrides the text-mode and e8 switches
   }
   if (chosen(kMt0)) {
     say("Using text mode 0 compression\n");
-    s.textMode = 0;
+    o.textMode = 0;
   }
   if (chosen(kMt1)) {
     say("Using text mode 1 compression\n");
-    s.textMode = 1;
+    o.textMode = 1;
   }
 }
 
@@ -153,7 +151,7 @@ bool quietRequested(const std::vector<std::string>& args) {
 
 ParseResult parseCommandLine(const std::vector<std::string>& args) {
   ParseResult r;
-  r.settings.verbose = !quietRequested(args);
+  r.verbose = !quietRequested(args);
   const size_t n = args.size();
 
   if (n >= 2 && (args[1] == "-h" || args[1] == "--help")) {
@@ -209,7 +207,7 @@ ParseResult parseCommandLine(const std::vector<std::string>& args) {
 }
 
 std::string bannerText() {
-  return std::string("Velt ") + kVersion + "  lossless PPM compressor for single files\n" +
+  return std::string("Velt ") + velt::version() + "  lossless PPM compressor for single files\n" +
          "Written by the Velt developers; free to use, provided without warranty.\n";
 }
 
@@ -232,6 +230,6 @@ std::string usageText() {
   return text;
 }
 
-std::string versionText() { return std::string("Velt ") + kVersion + "\n"; }
+std::string versionText() { return std::string("Velt ") + velt::version() + "\n"; }
 
 }  // namespace velt::app

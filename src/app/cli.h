@@ -22,7 +22,8 @@ struct ParseResult {
   std::string message;  // for Fatal, e.g. "Unknown switch: "
   std::string detail;   // printed right after the message (may be empty)
   bool decode = false;
-  Settings settings;
+  Options options;
+  bool verbose = true;  // no "-si" anywhere
   std::string inputName;   // empty when missing
   std::string outputName;  // empty when missing
   // Setting lines in the order they are printed ("Using RLE threshold=3\n", ...).
@@ -35,8 +36,6 @@ ParseResult parseCommandLine(const std::vector<std::string>& args);
 // The entry's quiet scan: true when any argument (the program name included)
 // equals "-si" without regard to letter case, wherever it stands.
 bool quietRequested(const std::vector<std::string>& args);
-
-inline constexpr const char* kVersion = "1.0";
 
 // The two banner lines, each ending in a line feed.
 std::string bannerText();

@@ -58,6 +58,20 @@ void Console::write(const std::string& text) {
   lineOpen_ = text.back() != '\n';
 }
 
+void ConsoleReporter::analysed(InputKind kind) {
+  switch (kind) {
+    case InputKind::Executable: console_.info("Looks like an executable\n"); break;
+    case InputKind::NotText: console_.info("This is not a text\n"); break;
+    case InputKind::EnglishText: console_.info("Looks like an English text\n"); break;
+    case InputKind::RussianText: console_.info("Looks like a Russian text (cp866)\n"); break;
+  }
+}
+
+void ConsoleReporter::modelReady(int megabytes) {
+  console_.info("Using " + std::to_string(megabytes) + " Mb memory model\n\n");
+  console_.info("Progress  : ");
+}
+
 void Console::info(const std::string& text) {
   if (verbose_) write(text);
 }

@@ -37,7 +37,8 @@ class Console {
 class ConsoleReporter final : public Reporter {
  public:
   explicit ConsoleReporter(Console& console) : console_(console) {}
-  void info(const char* text) override { console_.info(text); }
+  void analysed(InputKind kind) override;
+  void modelReady(int megabytes) override;
   void progress(double percent) override { console_.progress(percent); }
 
  private:

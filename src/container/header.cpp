@@ -35,8 +35,8 @@ uint8_t textFlagsByte(const TextFlags& f) {
 }
 
 int writeStreamHeader(ByteSink& out, const Settings& s, const TextFlags& f) {
-  out.put(0x76);
-  out.put(0x54);
+  out.put(kMagic[0]);
+  out.put(kMagic[1]);
   for (int i = 0; i < 6; ++i) out.put(0);
   out.put(settingsByte(s));
   out.put(modeByte(s));
@@ -64,7 +64,13 @@ void patchStreamHeader(ByteSink& out, uint16_t crc, int32_t codedLength) {
 ParsedHeader readStreamHeader(ByteSource& in) {
   ParsedHeader h;
   uint8_t b[kHeaderBaseSize];
-  for (int i = 0; i < kHeaderBaseSize; ++i) b[i] = static_cast<uint8_t>(readHeaderByte(in));
+  // A foreign file is told apart from a damaged one by its first two bytes.
+  for (int i = 0; i < 2; ++i) {
+    const int c = in.get();
+    if (c != kMagic[i]) throw Error(ErrorKind::NotCompressed, "Not a Velt compressed file");
+    b[i] = static_cast<uint8_t>(c);
+  }
+  for (int i = 2; i < kHeaderBaseSize; ++i) b[i] = static_cast<uint8_t>(readHeaderByte(in));
   h.storedCrc = static_cast<uint16_t>(b[2] | (b[3] << 8));
   h.codedLength = static_cast<int32_t>(static_cast<uint32_t>(b[4]) | (uint32_t(b[5]) << 8) |
                                        (uint32_t(b[6]) << 16) | (uint32_t(b[7]) << 24));

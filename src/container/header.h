@@ -5,10 +5,11 @@
 
 #include <cstdint>
 
-#include "velt/velt.h"
+#include "container/settings.h"
 
 namespace velt {
 
+inline constexpr uint8_t kMagic[2] = {0x76, 0x54};  // "vT"
 inline constexpr int kHeaderCrcOffset = 2;
 inline constexpr int kHeaderBaseSize = 10;
 
@@ -32,7 +33,8 @@ struct ParsedHeader {
 };
 
 // Reads and validates a header from the start of `in`; throws
-// Error(BadHeader) for anything an encoder cannot have written.
+// Error(NotCompressed) when the magic is missing and Error(BadHeader) for
+// anything else an encoder cannot have written.
 ParsedHeader readStreamHeader(ByteSource& in);
 
 }  // namespace velt

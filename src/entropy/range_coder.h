@@ -7,7 +7,8 @@
 #include <cassert>
 #include <cstdint>
 
-#include "velt/velt.h"
+#include "container/settings.h"
+#include "entropy/coding_observer.h"
 
 namespace velt {
 

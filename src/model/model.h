@@ -20,7 +20,8 @@
 #include "entropy/range_coder.h"
 #include "model/history.h"
 #include "model/tables.h"
-#include "velt/velt.h"
+#include "container/settings.h"
+#include "model/counters.h"
 
 namespace velt::model {
 

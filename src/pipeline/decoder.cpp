@@ -24,7 +24,7 @@ class DecoderSession {
   DecoderSession(ByteSource& in, ByteSink& out, Reporter* reporter, CodingObserver* observer)
       : in_(in), out_(out), reporter_(reporter), observer_(observer), rc_(in) {}
 
-  DecodeResult run();
+  DecodeDetails run();
 
  private:
   void emit(uint8_t b) {
@@ -70,8 +70,8 @@ class DecoderSession {
   int32_t codedLength_ = 0;
 };
 
-DecodeResult DecoderSession::run() {
-  DecodeResult r;
+DecodeDetails DecoderSession::run() {
+  DecodeDetails r;
   r.compressedSize = in_.size();
   const ParsedHeader header = readStreamHeader(in_);
   s_ = header.settings;
@@ -85,7 +85,11 @@ DecodeResult DecoderSession::run() {
   }
   model_ = setUpModel(s_, flags_, reporter_);
 
-  if (codedLength_ > 0) codeLoop();
+  if (codedLength_ > 0) {
+    codeLoop();
+  } else if (in_.get() != ByteSource::kEnd) {
+    throwCorrupt();  // an encoder writes no body for an empty input
+  }
 
   // An address cut short by the end of the input was coded in reverse.
   if (e8_.pending) {
@@ -210,8 +214,8 @@ void DecoderSession::codeLoop() {
 
 }  // namespace
 
-DecodeResult decodeStream(ByteSource& in, ByteSink& out, Reporter* reporter,
-                          CodingObserver* observer) {
+DecodeDetails decodeSession(ByteSource& in, ByteSink& out, Reporter* reporter,
+                            CodingObserver* observer) {
   DecoderSession session(in, out, reporter, observer);
   return session.run();
 }

@@ -29,13 +29,9 @@ class EncoderSession {
       : in_(in), out_(out), s_(settings), reporter_(reporter), observer_(observer),
         rc_(out, observer) {}
 
-  EncodeResult run();
+  EncodeDetails run();
 
  private:
-  void info(const char* text) {
-    if (reporter_) reporter_->info(text);
-  }
-
   int fetchByte() {
     if (text_) {
       if (text_->textBufferPos == text_->textBufferLength) {
@@ -56,7 +52,7 @@ class EncoderSession {
   }
 
   void count() {
-    if (counter_ % 16384 == 0 && reporter_ && s_.verbose) {
+    if (counter_ % 16384 == 0 && reporter_) {
       double produced = text_ ? double(text_->producedBytes) : 1.0;
       double consumed = text_ ? double(text_->consumedChars) : 1.0;
       if (produced <= 0) produced = 1;
@@ -86,7 +82,7 @@ class EncoderSession {
   int64_t inputLength_ = 0;
 };
 
-EncodeResult EncoderSession::run() {
+EncodeDetails EncoderSession::run() {
   inputLength_ = in_.size();
   if (inputLength_ > kMaxInputSize) {
     throw Error(ErrorKind::InputTooLarge, "Input file too large: 2 GB or more cannot be compressed");
@@ -95,8 +91,10 @@ EncodeResult EncoderSession::run() {
   analyzeInput(in_, s_, flags_, reporter_);
   if (s_.textTransform) {
     flags_.textMode = s_.textMode;
-    if (flags_.english) info("Looks like an English text\n");
-    else if (flags_.russian) info("Looks like a Russian text (cp866)\n");
+    if (reporter_) {
+      if (flags_.english) reporter_->analysed(InputKind::EnglishText);
+      else if (flags_.russian) reporter_->analysed(InputKind::RussianText);
+    }
     s_.e8Enabled = false;
   } else {
     flags_ = TextFlags{};
@@ -108,7 +106,7 @@ EncodeResult EncoderSession::run() {
 
   codeLoop();
 
-  EncodeResult r;
+  EncodeDetails r;
   r.counters = model_->counters;
   model_.reset();
   if (counter_ != 0) rc_.flush();
@@ -257,8 +255,8 @@ void EncoderSession::codeLoop() {
 
 }  // namespace
 
-EncodeResult encodeStream(ByteSource& in, ByteSink& out, const Settings& settings,
-                          Reporter* reporter, CodingObserver* observer) {
+EncodeDetails encodeSession(ByteSource& in, ByteSink& out, const Settings& settings,
+                            Reporter* reporter, CodingObserver* observer) {
   EncoderSession session(in, out, settings, reporter, observer);
   return session.run();
 }

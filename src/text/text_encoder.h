@@ -11,7 +11,7 @@
 
 #include "container/crc16.h"
 #include "entropy/range_coder.h"
-#include "velt/velt.h"
+#include "container/settings.h"
 
 namespace velt {
 

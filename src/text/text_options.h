@@ -2,7 +2,7 @@
 // and the decoder so the two sides cannot read a flag differently.
 #pragma once
 
-#include "velt/velt.h"
+#include "container/settings.h"
 
 namespace velt::text {
 
