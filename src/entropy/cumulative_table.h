@@ -1,6 +1,10 @@
 // Adaptive cumulative frequency table for the small alphabets outside the
 // PPM model (run lengths, progression lengths, the text side information).
 // C[0] = 0, C[N-1] is the total; symbol s owns [C[s], C[s+1]).
+//
+// Every coding here has one form for both sides: code(RangeEncoder&, s)
+// writes s and returns it, code(RangeDecoder&, ignored) returns what it
+// reads. Callers write each decision once over a Coder type parameter.
 #pragma once
 
 #include <cstdint>
@@ -38,6 +42,12 @@ class CumulativeTable {
     return s;
   }
 
+  int code(RangeEncoder& rc, int s) const {
+    encodeSymbol(rc, s);
+    return s;
+  }
+  int code(RangeDecoder& rc, int) const { return decodeSymbol(rc); }
+
   void addToSymbol(int s, int32_t increment) {
     for (int k = s + 1; k < N; ++k) c_[k] += increment;
   }
@@ -69,5 +79,29 @@ class CumulativeTable {
  private:
   int32_t c_[N];
 };
+
+// A value in [0, total) with every value equally likely.
+inline uint32_t codeUniform(RangeEncoder& rc, uint32_t v, uint32_t total) {
+  rc.encode(v, 1, total);
+  return v;
+}
+inline uint32_t codeUniform(RangeDecoder& rc, uint32_t, uint32_t total) {
+  const uint32_t v = rc.checkedTarget(total);
+  rc.decodeUpdate(v, 1);
+  return v;
+}
+
+// A yes/no decision: yes owns [0, yes), no owns [yes, total).
+inline bool codeChoice(RangeEncoder& rc, bool choice, uint32_t yes, uint32_t total) {
+  if (choice) rc.encode(0, yes, total);
+  else rc.encode(yes, total - yes, total);
+  return choice;
+}
+inline bool codeChoice(RangeDecoder& rc, bool, uint32_t yes, uint32_t total) {
+  const bool choice = rc.checkedTarget(total) < yes;
+  if (choice) rc.decodeUpdate(0, yes);
+  else rc.decodeUpdate(yes, total - yes);
+  return choice;
+}
 
 }  // namespace velt

@@ -1,12 +1,12 @@
-// Decoding driver: the mirror of the encoding driver. Every decision is taken
-// from bytes both sides already have, in the same order, until codedLength
-// bytes are produced. Nothing a hostile body holds can push the output past
-// codedLength: every run is checked against what is left.
+// Decoding session: reads the header, runs the shared per-byte loop until
+// codedLength bytes are produced, and sends them out through the e8 stage or
+// the text decoder. Every run is checked against what is left, so a hostile
+// body can never push the output past codedLength.
 #include <cstdio>
 #include <memory>
 
 #include "stages/e8.h"
-#include "stages/interleave.h"
+#include "pipeline/pipeline.h"
 #include "entropy/range_coder.h"
 #include "pipeline/session.h"
 #include "container/crc16.h"
@@ -21,10 +21,74 @@ namespace {
 
 class DecoderSession {
  public:
+  using Coder = RangeDecoder;
+
   DecoderSession(ByteSource& in, ByteSink& out, Reporter* reporter, CodingObserver* observer)
       : in_(in), out_(out), reporter_(reporter), observer_(observer), rc_(in) {}
 
   DecodeDetails run();
+
+  // The pipeline's side (see pipeline.h).
+  bool begin(int&) {
+    rc_.start();
+    return true;
+  }
+
+  int codeModelByte(int) {
+    const uint8_t c = model_->decodeByte(rc_, counter_);
+    if (observer_) observer_->modelByte(c);
+    return c;
+  }
+
+  // The model's byte goes out through the e8 stage: the four bytes after an
+  // 0xE8 are held back until the address can be restored.
+  void tookModelByte(int c) {
+    if (e8_.pending) {
+      e8_.bytes[4 - e8_.pending] = uint8_t(c);
+      if (--e8_.pending == 0) {
+        const uint32_t w = uint32_t(e8_.bytes[0]) | (uint32_t(e8_.bytes[1]) << 8) |
+                           (uint32_t(e8_.bytes[2]) << 16) | (uint32_t(e8_.bytes[3]) << 24);
+        const uint32_t v = uint32_t(e8Inverse(int32_t(w), counter_ - 3, codedLength_));
+        for (int i = 0; i < 4; ++i) emit(uint8_t(v >> (8 * i)));
+      }
+    } else {
+      emit(uint8_t(c));
+      if (s_.e8Enabled && c == 0xE8) e8_.pending = 4;
+    }
+    count();
+  }
+
+  int32_t counter() const { return counter_; }
+  bool next(int&) const { return counter_ < codedLength_; }
+  bool e8Pending() const { return e8_.pending != 0; }
+  bool finished(int) const { return counter_ >= codedLength_; }
+
+  int takeRun(int, int&) const { return 0; }
+  int takeProgression(uint8_t, uint8_t, int&) const { return 0; }
+
+  // Nothing a hostile body holds can push the output past codedLength.
+  void giveRun(int b, int n) {
+    reserve(n);
+    for (int i = 0; i < n; ++i) {
+      emit(uint8_t(b));
+      count();
+    }
+  }
+
+  void giveProgression(uint8_t from, uint8_t delta, int n) {
+    reserve(n);
+    uint8_t v = from;
+    for (int i = 0; i < n; ++i) {
+      v = uint8_t(v + delta);
+      emit(v);
+      count();
+    }
+  }
+
+  void giveRepeat(uint8_t q, int&) {
+    emit(q);
+    count();
+  }
 
  private:
   void emit(uint8_t b) {
@@ -36,21 +100,16 @@ class DecoderSession {
     }
   }
 
-  // Counts one emitted byte outside the model path.
   void count() {
     ++counter_;
-    if (counter_ % 16384 == 0) progress();
-  }
-
-  void progress() {
-    if (reporter_) reporter_->progress(double(counter_) / double(codedLength_) * 100.0);
+    if (counter_ % 16384 == 0 && reporter_) {
+      reporter_->progress(double(counter_) / double(codedLength_) * 100.0);
+    }
   }
 
   void reserve(int32_t n) {
     if (n > codedLength_ - counter_) throwCorrupt();
   }
-
-  void codeLoop();
 
   ByteSource& in_;
   ByteSink& out_;
@@ -62,9 +121,6 @@ class DecoderSession {
   RangeDecoder rc_;
   std::unique_ptr<model::Model> model_;
   std::unique_ptr<TextDecoder> text_;
-  RunTable runTable_;
-  ProgressionTable progressionTable_;
-  InterleaveState interleave_;
   E8Group e8_;
   int32_t counter_ = 0;
   int32_t codedLength_ = 0;
@@ -86,7 +142,7 @@ DecodeDetails DecoderSession::run() {
   model_ = setUpModel(s_, flags_, reporter_);
 
   if (codedLength_ > 0) {
-    codeLoop();
+    Pipeline<DecoderSession>(*this, rc_, *model_, s_, observer_).run();
   } else if (in_.get() != ByteSource::kEnd) {
     throwCorrupt();  // an encoder writes no body for an empty input
   }
@@ -107,109 +163,6 @@ DecodeDetails DecoderSession::run() {
   r.settings = s_;
   r.textFlags = flags_;
   return r;
-}
-
-void DecoderSession::codeLoop() {
-  model::Model& model = *model_;
-  model::History& h = model.history;
-  const bool rleEnabled = s_.rleEnabled;
-  const int threshold = s_.rleThreshold;
-  bool interleaved = s_.interleaved;
-
-  rc_.start();
-  uint8_t c = model.decodeByte(rc_, counter_);
-  for (;;) {
-    if (observer_) observer_->modelByte(c);
-    h.push(c);
-
-    if (e8_.pending) {
-      e8_.bytes[4 - e8_.pending] = c;
-      if (--e8_.pending == 0) {
-        const uint32_t w = uint32_t(e8_.bytes[0]) | (uint32_t(e8_.bytes[1]) << 8) |
-                           (uint32_t(e8_.bytes[2]) << 16) | (uint32_t(e8_.bytes[3]) << 24);
-        const uint32_t v = uint32_t(e8Inverse(int32_t(w), counter_ - 3, codedLength_));
-        for (int i = 0; i < 4; ++i) emit(uint8_t(v >> (8 * i)));
-      }
-    } else {
-      emit(c);
-      if (s_.e8Enabled && c == 0xE8) e8_.pending = 4;
-    }
-
-    ++counter_;
-    if (counter_ % 64 == 0) {
-      if (counter_ % 16384 == 0) progress();
-      model.adaptBoostShift();
-      if (interleaved && !s_.interleavedForced && interleave_.shouldSwitchOff(counter_)) {
-        interleaved = false;
-        if (observer_) observer_->interleaveSwitchedOff(counter_);
-      }
-    }
-    if (counter_ >= codedLength_) return;
-
-    if (rleEnabled && !e8_.pending && runTrigger(h, threshold)) {
-      const uint8_t b = h[0];
-      for (;;) {
-        const int n = runTable_.decodeSymbol(rc_);
-        runTable_.update(n, 120, 4096);
-        if (observer_) observer_->runLength(n);
-        reserve(n);
-        for (int i = 0; i < n; ++i) {
-          emit(b);
-          count();
-        }
-        if (n >= 1) {
-          interleave_.clearSlotCounts();
-          model.breakSuccessorChain();
-          interleave_.runBytes += n;
-        }
-        if (counter_ >= codedLength_) return;
-        if (n != kMaxRun) break;
-      }
-    }
-
-    if (interleaved && !e8_.pending) {
-      uint8_t delta;
-      if (progressionTrigger(h, &delta)) {
-        const int n = progressionTable_.decodeSymbol(rc_);
-        progressionTable_.update(n, 20, 768);
-        if (observer_) observer_->progressionLength(n);
-        if (n >= 1) model.breakSuccessorChain();
-        reserve(n);
-        uint8_t v = h[0];
-        for (int i = 0; i < n; ++i) {
-          v = uint8_t(v + delta);
-          emit(v);
-          count();
-        }
-        if (counter_ >= codedLength_) return;
-      }
-      interleave_.repeatCounterStep(h);
-      const InterleaveSlot& slot = interleave_.slots[interleave_.ringPos];
-      if (slot.predictMark) {
-        const int k = slot.predictDistance;
-        const uint8_t q = h[k ? 3 : 1];
-        RepeatModel& rm = interleave_.repeat[k];
-        rm.rescale();
-        const uint32_t t = rc_.checkedTarget(rm.total);
-        const bool hit = t < rm.hits;
-        if (hit) rc_.decodeUpdate(0, rm.hits);
-        else rc_.decodeUpdate(rm.hits, rm.total - rm.hits);
-        if (observer_) observer_->repeatDecision(hit);
-        if (hit) {
-          interleave_.recordHit(k);
-          h.push(q);
-          emit(q);
-          count();
-          model.breakSuccessorChain();
-        } else {
-          interleave_.recordMiss(k);
-        }
-        if (counter_ >= codedLength_) return;
-      }
-    }
-
-    c = model.decodeByte(rc_, counter_);
-  }
 }
 
 }  // namespace
