@@ -6,6 +6,42 @@ namespace velt {
 
 namespace {
 
+// Every bit field of the header, described once for the writer and the reader.
+struct Field {
+  uint8_t shift;
+  uint8_t width;
+  constexpr uint8_t get(uint8_t byte) const {
+    return static_cast<uint8_t>((byte >> shift) & ((1u << width) - 1));
+  }
+  constexpr uint8_t put(unsigned value) const { return static_cast<uint8_t>(value << shift); }
+};
+
+// Settings byte.
+constexpr Field kOrder{6, 2};  // order - 4
+constexpr Field kPseudoOrder{4, 2};
+constexpr Field kMemoryIndex{0, 4};
+// Mode byte.
+constexpr Field kTextTransform{7, 1};
+constexpr Field kRunLength{5, 2};
+constexpr Field kE8{4, 1};
+constexpr Field kInterleaved{2, 2};
+enum : uint8_t { kRunLengthOff = 0, kRunLength4 = 1, kRunLength3 = 2 };
+enum : uint8_t { kInterleavedOff = 0, kInterleavedForced = 1, kInterleavedSmart = 2 };
+// Text flags byte.
+constexpr Field kTextMode{7, 1};
+constexpr Field kSoftLineBreaks{6, 1};
+constexpr Field kCrlfLineEnds{5, 1};
+constexpr Field kSparsePunctuation{4, 1};
+constexpr Field kEnglish{3, 1};
+constexpr Field kRussian{2, 1};
+constexpr Field kMostlyLowercase{1, 1};
+constexpr Field kUnwrapLines{0, 1};
+
+constexpr int kMaxPseudoOrder = 2;
+constexpr int kMaxMemoryIndex = 8;
+constexpr int kMinWrapWidth = 21;
+constexpr int kMaxWrapWidth = 99;
+
 [[noreturn]] void badHeader() { throw Error(ErrorKind::BadHeader, kBadHeaderMessage); }
 
 int readHeaderByte(ByteSource& in) {
@@ -17,27 +53,29 @@ int readHeaderByte(ByteSource& in) {
 }  // namespace
 
 uint8_t settingsByte(const Settings& s) {
-  return static_cast<uint8_t>(((s.order - 4) << 6) | (s.pseudoOrder << 4) | s.memoryIndex);
+  return kOrder.put(s.order - 4u) | kPseudoOrder.put(s.pseudoOrder) | kMemoryIndex.put(s.memoryIndex);
 }
 
 uint8_t modeByte(const Settings& s) {
-  uint8_t m = s.textTransform ? 0x80 : 0;
-  if (s.rleEnabled) m |= (s.rleThreshold == 3) ? 0x40 : 0x20;
-  if (s.e8Enabled) m |= 0x10;
-  if (s.interleaved) m |= s.interleavedForced ? 0x04 : 0x08;
-  return m;
+  const uint8_t rle = !s.rleEnabled ? kRunLengthOff : s.rleThreshold == 3 ? kRunLength3 : kRunLength4;
+  const uint8_t ic = !s.interleaved          ? kInterleavedOff
+                     : s.interleavedForced ? kInterleavedForced
+                                           : kInterleavedSmart;
+  return kTextTransform.put(s.textTransform) | kRunLength.put(rle) | kE8.put(s.e8Enabled) |
+         kInterleaved.put(ic);
 }
 
 uint8_t textFlagsByte(const TextFlags& f) {
-  return static_cast<uint8_t>(f.textMode * 128 + f.softLineBreaks * 64 + f.crlfLineEnds * 32 +
-                              f.sparsePunctuation * 16 + f.english * 8 + f.russian * 4 +
-                              f.mostlyLowercase * 2 + f.unwrapLines);
+  return kTextMode.put(f.textMode) | kSoftLineBreaks.put(f.softLineBreaks) |
+         kCrlfLineEnds.put(f.crlfLineEnds) | kSparsePunctuation.put(f.sparsePunctuation) |
+         kEnglish.put(f.english) | kRussian.put(f.russian) |
+         kMostlyLowercase.put(f.mostlyLowercase) | kUnwrapLines.put(f.unwrapLines);
 }
 
 int writeStreamHeader(ByteSink& out, const Settings& s, const TextFlags& f) {
   out.put(kMagic[0]);
   out.put(kMagic[1]);
-  for (int i = 0; i < 6; ++i) out.put(0);
+  for (int i = 0; i < 6; ++i) out.put(0);  // CRC and codedLength, patched at the end
   out.put(settingsByte(s));
   out.put(modeByte(s));
   int size = kHeaderBaseSize;
@@ -77,26 +115,25 @@ ParsedHeader readStreamHeader(ByteSource& in) {
   if (h.codedLength < 0) badHeader();
 
   Settings& s = h.settings;
-  s.order = static_cast<uint8_t>((b[8] >> 6) + 4);
-  s.pseudoOrder = (b[8] >> 4) & 3;
-  s.memoryIndex = b[8] & 15;
-  if (s.pseudoOrder == 3 || s.memoryIndex > 8) badHeader();
+  s.order = static_cast<uint8_t>(kOrder.get(b[8]) + 4);
+  s.pseudoOrder = kPseudoOrder.get(b[8]);
+  s.memoryIndex = kMemoryIndex.get(b[8]);
+  if (s.pseudoOrder > kMaxPseudoOrder || s.memoryIndex > kMaxMemoryIndex) badHeader();
   if (s.pseudoOrder != 0 && s.order != 7) badHeader();
 
   const uint8_t mode = b[9];
-  s.textTransform = (mode & 0x80) != 0;
-  s.rleThreshold = 3;
-  switch ((mode >> 5) & 3) {
-    case 0: s.rleEnabled = false; break;
-    case 1: s.rleThreshold = 4; break;
-    case 2: break;
+  s.textTransform = kTextTransform.get(mode) != 0;
+  switch (kRunLength.get(mode)) {
+    case kRunLengthOff: s.rleEnabled = false; break;
+    case kRunLength4: s.rleThreshold = 4; break;
+    case kRunLength3: s.rleThreshold = 3; break;
     default: badHeader();
   }
-  if (!(mode & 0x10)) s.e8Enabled = false;
-  switch ((mode >> 2) & 3) {
-    case 0: s.interleaved = false; break;
-    case 1: s.interleavedForced = true; break;
-    case 2: break;
+  s.e8Enabled = kE8.get(mode) != 0;
+  switch (kInterleaved.get(mode)) {
+    case kInterleavedOff: s.interleaved = false; break;
+    case kInterleavedForced: s.interleavedForced = true; break;
+    case kInterleavedSmart: break;
     default: badHeader();
   }
   h.size = kHeaderBaseSize;
@@ -106,21 +143,23 @@ ParsedHeader readStreamHeader(ByteSource& in) {
     const uint8_t t = static_cast<uint8_t>(readHeaderByte(in));
     ++h.size;
     TextFlags& f = h.textFlags;
-    f.textMode = (t >> 7) & 1;
-    f.softLineBreaks = (t >> 6) & 1;
-    f.crlfLineEnds = (t >> 5) & 1;
-    f.sparsePunctuation = (t >> 4) & 1;
-    f.english = (t >> 3) & 1;
-    f.russian = (t >> 2) & 1;
-    f.mostlyLowercase = (t >> 1) & 1;
-    f.unwrapLines = t & 1;
+    f.textMode = kTextMode.get(t);
+    f.softLineBreaks = kSoftLineBreaks.get(t);
+    f.crlfLineEnds = kCrlfLineEnds.get(t);
+    f.sparsePunctuation = kSparsePunctuation.get(t);
+    f.english = kEnglish.get(t);
+    f.russian = kRussian.get(t);
+    f.mostlyLowercase = kMostlyLowercase.get(t);
+    f.unwrapLines = kUnwrapLines.get(t);
     s.textMode = f.textMode;
     if (!f.english && !f.russian) badHeader();
     if (f.unwrapLines) {
       f.wrapWidth = static_cast<uint8_t>(readHeaderByte(in));
       f.doubleSpaces = static_cast<uint8_t>(readHeaderByte(in));
       h.size += 2;
-      if (f.wrapWidth < 21 || f.wrapWidth > 99 || f.doubleSpaces > 1) badHeader();
+      if (f.wrapWidth < kMinWrapWidth || f.wrapWidth > kMaxWrapWidth || f.doubleSpaces > 1) {
+        badHeader();
+      }
     }
   }
   return h;

@@ -13,7 +13,7 @@
 
 #include <climits>
 
-#include "entropy/cumulative_table.h"
+#include "text/side_info.h"
 #include "text/char_classes.h"
 #include "text/ngram.h"
 #include "text/text_options.h"
@@ -35,7 +35,6 @@ constexpr size_t kFlushFill = 0x20000;
 constexpr size_t kForcedFlushFill = kBufferSize - 64;
 // Longest token: capital marker, escaped inserted space, escaped letter.
 constexpr size_t kMaxToken = 5;
-constexpr int32_t kSideLimit = 16382;
 constexpr int32_t kNoMoreDoubles = INT32_MAX;
 
 }  // namespace
@@ -99,8 +98,7 @@ struct TextDecoder::Impl : text::TextOptions {
   int32_t singleSpaceCount = 0;
   bool afterLineFeed = false;
 
-  CumulativeTable<10> lineEndModel;
-  CumulativeTable<257> spaceRunModel;
+  SideInfoCoder side;
   int64_t written = 0;
 };
 
@@ -143,12 +141,7 @@ void TextDecoder::Impl::putDecodedByte(uint8_t b, int32_t passed) {
 
 void TextDecoder::Impl::readSideInfo(int64_t bytesPassed) {
   coder.start();
-  uint32_t length = 0;
-  for (int k = 0; k < 3; ++k) {
-    uint32_t d = coder.checkedTarget(256);
-    coder.decodeUpdate(d, 1);
-    length = (length << 8) | d;
-  }
+  const uint32_t length = side.codeBlockLength(coder, 0);
   if (length == 0 || length > static_cast<int64_t>(codedLength) - bytesPassed) throwCorrupt();
   blockRemaining = length;
   const size_t maxEntries = 4 * static_cast<size_t>(length) + 1;
@@ -162,9 +155,8 @@ void TextDecoder::Impl::readSideInfo(int64_t bytesPassed) {
   codeRead = 0;
   const size_t maxCodes = lineEndCodes.size() + maxEntries;
   for (;;) {
-    const int s = lineEndModel.decodeSymbol(coder);
-    lineEndModel.update(s, 100, kSideLimit);
-    if (s == 8) break;
+    const int s = side.codeLineEnd(coder, 0);
+    if (s == SideInfoCoder::kLineEndEnd) break;
     if (lineEndCodes.size() >= maxCodes) throwCorrupt();
     lineEndCodes.push_back(static_cast<uint8_t>(s));
   }
@@ -172,9 +164,8 @@ void TextDecoder::Impl::readSideInfo(int64_t bytesPassed) {
   if (doubleSpaces) {
     spaceRunList.clear();
     for (;;) {
-      const int s = spaceRunModel.decodeSymbol(coder);
-      spaceRunModel.update(s, 10, kSideLimit);
-      if (s == 255) break;
+      const int s = side.codeSpaceRun(coder, 0);
+      if (s == SideInfoCoder::kSpaceRunEnd) break;
       if (spaceRunList.size() >= maxEntries) throwCorrupt();
       spaceRunList.push_back(static_cast<uint8_t>(s));
     }

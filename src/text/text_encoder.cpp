@@ -15,7 +15,7 @@
 //    (a plain encoder cannot write such a block at all).
 #include "text/text_encoder.h"
 
-#include "entropy/cumulative_table.h"
+#include "text/side_info.h"
 #include "text/char_classes.h"
 #include "text/ngram.h"
 #include "text/text_options.h"
@@ -37,12 +37,11 @@ constexpr size_t kInitialBuffer = 0x70000;
 // Without unwrapLines: staged bytes at which an open block hands out a chunk.
 constexpr size_t kChunkStaged = 0x1000000;
 // With unwrapLines: the largest block length, and when to start watching it.
-constexpr size_t kMaxBlockLength = 0xFFFFFF;
+constexpr size_t kMaxBlockLength = SideInfoCoder::kMaxBlockLength;
 constexpr size_t kWatchStaged = 0x7E0000;
 // Stage-1 bytes one token can add is below 300; doubled by stage 2 escapes.
 constexpr size_t kLengthMargin = 1024;
 
-constexpr int32_t kSideLimit = 16382;
 
 enum class StopReason { BlockEnd, InputEnd, Chunk, Cut };
 
@@ -120,8 +119,7 @@ struct TextEncoder::Impl : text::TextOptions {
 
   std::vector<uint8_t> lineEndCodes;
   std::vector<uint8_t> spaceRunList;
-  CumulativeTable<10> lineEndModel;
-  CumulativeTable<257> spaceRunModel;
+  SideInfoCoder side;
 };
 
 int TextEncoder::Impl::readSpacedChar() {
@@ -346,24 +344,13 @@ void TextEncoder::Impl::substitute(bool blockEnds) {
 }
 
 void TextEncoder::Impl::codeSideInfo() {
-  const uint32_t n = static_cast<uint32_t>(out.size());
-  coder.encode(n >> 16, 1, 256);
-  coder.encode((n >> 8) & 0xFF, 1, 256);
-  coder.encode(n & 0xFF, 1, 256);
-  for (uint8_t code : lineEndCodes) {
-    lineEndModel.encodeSymbol(coder, code);
-    lineEndModel.update(code, 100, kSideLimit);
-  }
-  lineEndModel.encodeSymbol(coder, 8);
-  lineEndModel.update(8, 100, kSideLimit);
+  side.codeBlockLength(coder, static_cast<uint32_t>(out.size()));
+  for (uint8_t code : lineEndCodes) side.codeLineEnd(coder, code);
+  side.codeLineEnd(coder, SideInfoCoder::kLineEndEnd);
   lineEndCodes.clear();
   if (doubleSpaces) {
-    for (uint8_t run : spaceRunList) {
-      spaceRunModel.encodeSymbol(coder, run);
-      spaceRunModel.update(run, 10, kSideLimit);
-    }
-    spaceRunModel.encodeSymbol(coder, 255);
-    spaceRunModel.update(255, 10, kSideLimit);
+    for (uint8_t run : spaceRunList) side.codeSpaceRun(coder, run);
+    side.codeSpaceRun(coder, SideInfoCoder::kSpaceRunEnd);
     spaceRunList.clear();
     singleSpaceCount = 0;
   }
