@@ -32,18 +32,21 @@ class CliFiles : public CliTest {
 
 TEST_F(CliFiles, DirectoriesAreNeitherInputNorOutput) {
   for (const std::string dir : {"folder", "folder/", ".", "/"}) {
-    expectRefused({"e", dir, "out"}, "Can't open file: " + dir);
-    expectRefused({"d", dir, "out"}, "Can't open file: " + dir);
-    expectRefused({"e", "in", dir}, "Can't open file: " + dir);
-    expectRefused({"d", "packed", dir}, "Can't open file: " + dir);
+    const std::string line = "Can't open file: " + dir + " (Is a directory)";
+    expectRefused({"e", dir, "out"}, line);
+    expectRefused({"d", dir, "out"}, line);
+    expectRefused({"e", "in", dir}, line);
+    expectRefused({"d", "packed", dir}, line);
   }
   EXPECT_TRUE(std::filesystem::is_empty(path("folder")));
 }
 
 TEST_F(CliFiles, OutputInAMissingFolderIsRefused) {
-  expectRefused({"e", "in", "missing/out"}, "Can't open file: missing/out");
-  expectRefused({"d", "packed", "missing/out"}, "Can't open file: missing/out");
-  expectRefused({"e", "in", "in/out"}, "Can't open file: in/out");  // a file is no folder
+  const std::string missing = "Can't open file: missing/out (No such file or directory)";
+  expectRefused({"e", "in", "missing/out"}, missing);
+  expectRefused({"d", "packed", "missing/out"}, missing);
+  // A file is no folder.
+  expectRefused({"e", "in", "in/out"}, "Can't open file: in/out (Not a directory)");
 }
 
 TEST_F(CliFiles, UnreadableInputByPermissions) {
@@ -58,9 +61,9 @@ TEST_F(CliFiles, UnreadableInputByPermissions) {
   chmod(path("in").c_str(), 0644);
   chmod(path("packed").c_str(), 0644);
   EXPECT_EQ(e.exitCode, 1);
-  EXPECT_EQ(e.out, "Can't open file: in\n");
+  EXPECT_EQ(e.err, "Can't open file: in (Permission denied)\n");
   EXPECT_EQ(d.exitCode, 1);
-  EXPECT_EQ(d.out, "Can't open file: packed\n");
+  EXPECT_EQ(d.err, "Can't open file: packed (Permission denied)\n");
   EXPECT_FALSE(std::filesystem::exists(path("out")));
 }
 
@@ -70,8 +73,9 @@ TEST_F(CliFiles, ReadErrorsOfTheInput) {
   for (const char* mode : {"e", "d"}) {
     const RunResult r = run({mode, "-si", "/proc/self/mem", "out"});
     EXPECT_EQ(r.exitCode, 1) << mode;
-    EXPECT_EQ(r.out.rfind("Can't read file: /proc/self/mem", 0), 0u) << mode << ": " << r.out;
-    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
+    EXPECT_EQ(r.err.rfind("Can't read file: /proc/self/mem (", 0), 0u) << mode << ": " << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(path("out")));
   }
 }
 
