@@ -312,6 +312,89 @@ TEST_F(CliRun, RefusedStreamsLeaveTheDestinationAlone) {
     EXPECT_EQ(q.err, c.line);
     EXPECT_EQ(read("restored"), bytesOf("old"));
   }
+  // The watch sees a good run's temporary output and its rename.
+  const std::vector<std::string> created = createdDuring({"d", "-si", "packed", "restored"});
+  ASSERT_EQ(created.size(), 2u);
+  EXPECT_EQ(created[1], "restored");
+}
+
+// Pipes and "-" give the bytes of file mode, both ways, for every file of the
+// corpus (or generated data without it); standard output carries nothing but
+// the data.
+TEST_F(CliRun, PipesGiveTheBytesOfFileMode) {
+  std::vector<std::pair<std::string, Bytes>> inputs;
+  if (std::filesystem::exists(corpusPath(""))) {
+    for (const std::string& name : corpusFiles()) inputs.push_back({name, readFile(corpusPath(name))});
+  } else {
+    inputs = {{"prose", proseBytes(50000)}, {"random", randomBytes(30000, 5)}, {"empty", {}}};
+  }
+  for (const auto& [name, data] : inputs) {
+    SCOPED_TRACE(name);
+    writeFile(path("in"), data);
+    ASSERT_EQ(run({"e", "-si", "in", "packed"}).exitCode, 0);
+    const std::string packed = asString(read("packed")), text = asString(data);
+    const RunResult e = runPiped({"e", "-si", "-", "-"}, text);
+    EXPECT_EQ(e.exitCode, 0) << e.err;
+    EXPECT_EQ(e.err, "");
+    EXPECT_TRUE(e.out == packed) << "encoded through pipes differs";
+    const RunResult d = runPiped({"d", "-si", "-", "-"}, packed);
+    EXPECT_EQ(d.exitCode, 0) << d.err;
+    EXPECT_EQ(d.err, "");
+    EXPECT_TRUE(d.out == text) << "decoded through pipes differs";
+  }
+  EXPECT_GE(inputs.size(), 3u);
+}
+
+TEST_F(CliRun, EachSideAloneThroughAPipe) {
+  const Bytes data = proseBytes(40000);
+  const std::string packed = asString(roundTrip(data, {}));
+  const std::string text = asString(data);
+  const RunResult in = runPiped({"e", "-si", "-", "p2"}, text);
+  EXPECT_EQ(in.exitCode + in.out.size(), 0u) << in.err;
+  EXPECT_EQ(asString(read("p2")), packed);
+  const RunResult restored = runPiped({"d", "-si", "-", "r2"}, packed);
+  EXPECT_EQ(restored.exitCode + restored.out.size(), 0u) << restored.err;
+  EXPECT_EQ(read("r2"), data);
+  // With standard output carrying data, the banner and the summary go to
+  // standard error.
+  for (const auto& [args, expected] :
+       {std::pair<std::vector<std::string>, std::string>{{"e", "in", "-"}, packed},
+        {{"d", "packed", "-"}, text}}) {
+    const RunResult r = runPiped(args, "");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(r.out == expected) << args[0];
+    EXPECT_EQ(r.err.rfind(app::bannerText(), 0), 0u) << r.err;
+    EXPECT_NE(r.err.find("Compressed: " + std::to_string(packed.size()) + "\n"), std::string::npos);
+  }
+}
+
+TEST_F(CliRun, TestModeChecksEveryFileAndWritesNothing) {
+  const Bytes data = proseBytes(20000);
+  Bytes packed = roundTrip(data, {});
+  writeFile(path("cut"), Bytes(packed.begin(), packed.begin() + packed.size() / 2));
+  packed[2] ^= 1;
+  writeFile(path("crc"), packed);
+  const auto before = snapshot();
+  const RunResult good = run({"t", "packed", "packed"});
+  EXPECT_EQ(good.exitCode, 0) << good.err;
+  EXPECT_EQ(good.out, app::bannerText() + "packed: OK\npacked: OK\n");
+  EXPECT_EQ(good.err, "");
+  const RunResult bad = run({"T", "packed", "cut", "crc", "in", "nosuch"});
+  EXPECT_EQ(bad.exitCode, 1);
+  EXPECT_EQ(bad.out, app::bannerText() + "packed: OK\n");
+  EXPECT_EQ(bad.err,
+            "cut: Input data corrupt\n"
+            "crc: CRC error\n"
+            "in: Not a Velt compressed file\n"
+            "nosuch: Can't open file: nosuch (No such file or directory)\n");
+  const RunResult quiet = run({"t", "-si", "cut", "packed"});
+  EXPECT_EQ(quiet.exitCode, 1);
+  EXPECT_EQ(quiet.out, "");
+  EXPECT_EQ(quiet.err, "cut: Input data corrupt\n");
+  EXPECT_EQ(snapshot(), before);
+  const RunResult piped = runPiped({"t", "-"}, asString(read("packed")));
+  EXPECT_EQ(piped.exitCode, 0) << piped.err;
+  EXPECT_EQ(piped.out, app::bannerText() + "-: OK\n");
 }
 
 }  // namespace

@@ -176,5 +176,34 @@ TEST_F(CliFileIo, SinkPatchesAcrossTheFlushedAndBufferedParts) {
   EXPECT_THROW(out.put(1), Error);  // nothing after finish
 }
 
+// A pipe is spooled so that it can rewind; the count is refused as soon as it
+// passes the limit.
+TEST_F(CliFileIo, PipesAreSpooledUpToTheLimit) {
+  for (const int64_t limit : {int64_t(100), int64_t(99)}) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    ASSERT_EQ(::write(fds[1], std::string(100, 'p').data(), 100), 100);
+    close(fds[1]);
+    FileSource in("/dev/fd/" + std::to_string(fds[0]), 7);
+    if (limit < 100) {
+      try {
+        in.open(limit);
+        ADD_FAILURE() << "no error";
+      } catch (const Error& e) {
+        EXPECT_EQ(e.kind(), ErrorKind::InputTooLarge);
+      }
+    } else {
+      in.open(limit);
+      EXPECT_EQ(in.size(), 100);
+      in.get();
+      in.rewind();
+      int n = 0;
+      while (in.get() == 'p') ++n;
+      EXPECT_EQ(n, 100);
+    }
+    close(fds[0]);
+  }
+}
+
 }  // namespace
 }  // namespace velt::app
