@@ -146,7 +146,7 @@ class CliFileIo : public test::CliTest {};
 TEST_F(CliFileIo, SourceReadsRewindsAndMeasuresWithATinyWindow) {
   write("in", "abcdefghij");
   FileSource in(path("in"), 3);
-  ASSERT_TRUE(in.open());
+  in.open();
   EXPECT_EQ(in.size(), 10);
   std::string seen;
   for (int c; (c = in.get()) != ByteSource::kEnd;) seen += static_cast<char>(c);
@@ -161,17 +161,48 @@ TEST_F(CliFileIo, SourceReadsRewindsAndMeasuresWithATinyWindow) {
 TEST_F(CliFileIo, SinkPatchesAcrossTheFlushedAndBufferedParts) {
   write("in", "x");
   FileSource in(path("in"));
-  ASSERT_TRUE(in.open());
+  in.open();
   write("out", "old content, longer than the new one");
   FileSink out(path("out"), 4);
-  ASSERT_EQ(out.open(in), FileSink::OpenResult::Ok);
+  ASSERT_EQ(out.open(in, true, true, true), FileSink::OpenResult::Ok);
   for (uint8_t b = 0; b < 10; ++b) out.put(b);  // 8 bytes flushed, 2 buffered
   const uint8_t patch[6] = {0xA2, 0xA3, 0xA4, 0xA5, 0xA6, 0xA7};
   out.patch(2, patch, 4);
   out.patch(7, patch + 4, 2);  // straddles offset 8
   EXPECT_EQ(out.finish(), 10);
+  EXPECT_EQ(read("out"), test::bytesOf("old content, longer than the new one"));  // until the commit
+  out.commit(in);
   EXPECT_EQ(read("out"), (std::vector<uint8_t>{0, 1, 0xA2, 0xA3, 0xA4, 0xA5, 6, 0xA6, 0xA7, 9}));
   EXPECT_THROW(out.put(1), Error);  // nothing after finish
+}
+
+// A pipe is spooled so that it can rewind; the count is refused as soon as it
+// passes the limit.
+TEST_F(CliFileIo, PipesAreSpooledUpToTheLimit) {
+  for (const int64_t limit : {int64_t(100), int64_t(99)}) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    ASSERT_EQ(::write(fds[1], std::string(100, 'p').data(), 100), 100);
+    close(fds[1]);
+    FileSource in("/dev/fd/" + std::to_string(fds[0]), 7);
+    if (limit < 100) {
+      try {
+        in.open(limit);
+        ADD_FAILURE() << "no error";
+      } catch (const Error& e) {
+        EXPECT_EQ(e.kind(), ErrorKind::InputTooLarge);
+      }
+    } else {
+      in.open(limit);
+      EXPECT_EQ(in.size(), 100);
+      in.get();
+      in.rewind();
+      int n = 0;
+      while (in.get() == 'p') ++n;
+      EXPECT_EQ(n, 100);
+    }
+    close(fds[0]);
+  }
 }
 
 }  // namespace

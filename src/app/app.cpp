@@ -1,8 +1,12 @@
-// Run control: quiet scan, banner, file checks, one codec run, summary. The same
-// file is refused by name and by device+inode, inputs the format cannot count
-// are refused before the output exists, and every failure (write, close,
-// corrupt data, bad header, CRC mismatch) ends with exit status 1.
+// Run control: quiet scan, banner, file checks, one codec run, summary. The
+// same file is refused by name and by device+inode, inputs the format cannot
+// count are refused before the output exists, and every failure (write,
+// corrupt data, bad header, CRC mismatch, a signal) ends with exit status 1
+// and the destination as it was: nothing here calls exit(), so the output's
+// destructor always removes an uncommitted temporary file.
 #include "app.h"
+
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -27,24 +31,18 @@ int64_t clockMs() {
 
 float elapsedSeconds(int64_t startMs) { return static_cast<float>(clockMs() - startMs) * 0.001f; }
 
-// The one place where codec failures become messages: one line, after any
-// pending status text, and exit status 1.
-int reportFailure(Console& console, const std::string& message) {
-  console.closeLine();
-  console.always(message + "\n");
-  console.flush();
-  return 1;
-}
-
-std::string messageFor(const Error& e) {
+// The one place where codec failures become words; `name` is the input.
+std::string messageFor(const Error& e, const std::string& name) {
   switch (e.kind()) {
     case ErrorKind::Corrupt:
-      return "Input data corrupt";
+      return "Input data corrupt: " + name;
     case ErrorKind::BadHeader:
-      return "Unknown switch in the header";
-    case ErrorKind::CrcMismatch:
-    case ErrorKind::BadParameter:
+      return "Unknown switch in the header: " + name;
     case ErrorKind::NotCompressed:
+      return "Not a Velt compressed file: " + name;
+    case ErrorKind::CrcMismatch:
+      return "CRC error: " + name;
+    case ErrorKind::BadParameter:
     case ErrorKind::InputTooLarge:
     case ErrorKind::Unrepresentable:
     case ErrorKind::Io:
@@ -53,89 +51,147 @@ std::string messageFor(const Error& e) {
   return e.what();
 }
 
+int failure(Console& console, const std::string& line) {
+  console.error(line);
+  return 1;
+}
+
+// Encoding or decoding one file into another. Any return before commit()
+// leaves the destination untouched.
+int runCodec(Console& console, const ParseResult& parsed) {
+  const std::string& inName = parsed.inputName;
+  const std::string& outName = parsed.outputName;
+  if (!parsed.decode && outName == "-" && isatty(STDOUT_FILENO)) {
+    return failure(console, "Compressed data is not written to a terminal: -");
+  }
+  FileSource in(inName);
+  try {
+    in.open(parsed.decode ? INT64_MAX : kMaxInputSize, parsed.decode);
+    if (outName.empty()) return failure(console, "Required utput filename");
+    if (inName == outName && inName != "-") {
+      return failure(console, "Infile and outfile shouldn't be the same file");
+    }
+    const int64_t startMs = clockMs();
+    FileSink out(outName);
+    // Encoding completes the header at the end and may create its output at
+    // once; decoding checks the header before any output exists.
+    const bool encode = !parsed.decode;
+    switch (out.open(in, encode, encode, encode)) {
+      case FileSink::OpenResult::SameFile:
+        return failure(console, "Infile and outfile shouldn't be the same file");
+      case FileSink::OpenResult::Terminal:
+        return failure(console, "Compressed data is not written to a terminal: " + outName);
+      case FileSink::OpenResult::Ok:
+        break;
+    }
+    for (const std::string& line : parsed.infoLines) console.info(line);
+
+    ConsoleReporter reporter(console);
+    if (parsed.decode) {
+      const DecodeResult r = decodeStream(in, out, &reporter);
+      const float seconds = elapsedSeconds(startMs);
+      in.close();
+      if (!r.crcOk()) {
+        printDecodeSummary(console, r, seconds);
+        return failure(console, "CRC error: " + inName);
+      }
+      out.commit(in);
+      printDecodeSummary(console, r, seconds);
+    } else {
+      const EncodeResult r = encodeStream(in, out, parsed.options, &reporter);
+      const float seconds = elapsedSeconds(startMs);
+      out.commit(in);
+      in.close();
+      printEncodeSummary(console, r, seconds);
+    }
+  } catch (const Error& e) {
+    return failure(console, messageFor(e, inName));
+  } catch (const std::bad_alloc&) {
+    return failure(console, "Not enough memory");
+  } catch (const std::exception& e) {
+    return failure(console, std::string("Internal error: ") + e.what());
+  }
+  console.flush();
+  return 0;
+}
+
+// The verdict on one compressed file: empty when it is sound.
+std::string testFile(const std::string& name) {
+  try {
+    FileSource in(name);
+    in.open(INT64_MAX, true);
+    NullSink out;
+    if (!decodeStream(in, out).crcOk()) return "CRC error";
+    return "";
+  } catch (const Error& e) {
+    switch (e.kind()) {
+      case ErrorKind::Corrupt: return "Input data corrupt";
+      case ErrorKind::BadHeader: return "Unknown switch in the header";
+      case ErrorKind::NotCompressed: return "Not a Velt compressed file";
+      default: return e.what();
+    }
+  } catch (const std::bad_alloc&) {
+    return "Not enough memory";
+  } catch (const std::exception& e) {
+    return std::string("Internal error: ") + e.what();
+  }
+}
+
+// The test mode: one line per file, exit status 0 only when all are sound.
+int runTests(Console& console, const ParseResult& parsed) {
+  int status = 0;
+  for (const std::string& name : parsed.testNames) {
+    const std::string verdict = testFile(name);
+    if (verdict.empty()) {
+      console.info(name + ": OK\n");
+    } else {
+      console.error(name + ": " + verdict);
+      status = 1;
+    }
+    console.flush();
+  }
+  return status;
+}
+
 }  // namespace
 
 int runVelt(int argc, char** argv) {
   const std::vector<std::string> args(argv, argv + argc);
-  ParseResult parsed = parseCommandLine(args);
+  const ParseResult parsed = parseCommandLine(args);
   if (parsed.status == ParseStatus::Version) {
     std::fputs(versionText().c_str(), stdout);
     std::fflush(stdout);
     return 0;
   }
 
-  // 1. The quiet scan, 2. the banner (before any check).
-  Console console(!quietRequested(args));
+  // 1. The quiet scan, 2. the banner (before any check). When standard output
+  // carries the data, it gets nothing else.
+  const bool dataOnStdout =
+      parsed.status == ParseStatus::Ok && !parsed.test && parsed.outputName == "-";
+  Console console(!quietRequested(args), dataOnStdout ? stderr : stdout);
   console.info(bannerText());
 
   switch (parsed.status) {
-    case ParseStatus::Usage:
     case ParseStatus::Help:
       console.always(usageText());
       console.flush();
-      return parsed.status == ParseStatus::Help ? 0 : 1;
+      return 0;
+    case ParseStatus::Usage:
+      console.flush();
+      std::fputs(usageText().c_str(), stderr);
+      return 1;
     case ParseStatus::Fatal:
-      fatalError(parsed.message, parsed.detail);
+      return failure(console, parsed.message + parsed.detail);
     case ParseStatus::Ok:
     case ParseStatus::Version:
       break;
   }
-
-  // The file checks, in their fixed order; nothing is created before the last.
-  FileSource in(parsed.inputName);
-  if (!in.open()) fatalError("Can't open file: ", parsed.inputName);
-  if (parsed.outputName.empty()) fatalError("Required utput filename");
-  if (parsed.inputName == parsed.outputName || in.sameFileAs(parsed.outputName)) {
-    fatalError("Infile and outfile shouldn't be the same file");
-  }
-  // Measured on both sides: an input that cannot be measured (a pipe) is
-  // refused here, before the output exists.
-  int64_t length = 0;
-  try {
-    length = in.size();
-  } catch (const Error& e) {
-    fatalError(e.what());
-  }
-  if (!parsed.decode && length > kMaxInputSize) {
-    fatalError("Input file is too large (2 GiB or more cannot be compressed): ", parsed.inputName);
-  }
-  const int64_t startMs = clockMs();
-  FileSink out(parsed.outputName);
-  switch (out.open(in)) {
-    case FileSink::OpenResult::Failed:
-      fatalError("Can't open file: ", parsed.outputName);
-    case FileSink::OpenResult::SameFile:
-      fatalError("Infile and outfile shouldn't be the same file");
-    case FileSink::OpenResult::Ok:
-      break;
+  for (const std::string& word : parsed.ignoredSwitches) {
+    console.error("Warning: ignored after the file names: " + word);
   }
 
-  for (const std::string& line : parsed.infoLines) console.info(line);
-
-  ConsoleReporter reporter(console);
-  int status = 0;
-  try {
-    if (parsed.decode) {
-      const DecodeResult r = decodeStream(in, out, &reporter);
-      const float seconds = elapsedSeconds(startMs);
-      in.close();
-      printDecodeSummary(console, r, seconds);
-      status = r.crcOk() ? 0 : 1;
-    } else {
-      const EncodeResult r = encodeStream(in, out, parsed.options, &reporter);
-      const float seconds = elapsedSeconds(startMs);
-      in.close();
-      printEncodeSummary(console, r, seconds);
-    }
-  } catch (const Error& e) {
-    return reportFailure(console, messageFor(e));
-  } catch (const std::bad_alloc&) {
-    return reportFailure(console, "Not enough memory");
-  } catch (const std::exception& e) {
-    return reportFailure(console, std::string("Internal error: ") + e.what());
-  }
-  console.flush();
-  return status;
+  installSignalHandlers();
+  return parsed.test ? runTests(console, parsed) : runCodec(console, parsed);
 }
 
 }  // namespace velt::app

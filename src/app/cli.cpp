@@ -62,7 +62,8 @@ std::string foldCase(const std::string& s) {
   return r;
 }
 
-bool startsWithDash(const std::string& s) { return !s.empty() && s[0] == '-'; }
+// A lone "-" is a file name: standard input or output.
+bool isSwitch(const std::string& s) { return s.size() > 1 && s[0] == '-'; }
 
 ParseResult fatal(ParseResult r, const char* message, const std::string& detail = "") {
   r.status = ParseStatus::Fatal;
@@ -163,21 +164,25 @@ ParseResult parseCommandLine(const std::vector<std::string>& args) {
     return r;
   }
 
-  // 1. The mode: exactly one of "DEde".
-  if (n < 2 || args[1].size() != 1 || std::string("DEde").find(args[1][0]) == std::string::npos) {
+  // 1. The mode: exactly one of "DEde", or "Tt" for the test mode.
+  if (n < 2 || args[1].size() != 1 || std::string("DEdeTt").find(args[1][0]) == std::string::npos) {
     r.status = ParseStatus::Usage;
     return r;
   }
-  r.decode = std::toupper(static_cast<unsigned char>(args[1][0])) != 'E';
+  const char mode = static_cast<char>(std::toupper(static_cast<unsigned char>(args[1][0])));
+  r.test = mode == 'T';
+  r.decode = mode != 'E';
+  const char* const namesRequired =
+      r.test ? "Input filenames required" : "Input and output filenames required";
 
   // 2. Nothing after the mode.
-  if (n == 2) return fatal(r, "Input and output filenames required");
+  if (n == 2) return fatal(r, namesRequired);
 
   // 3. The switches.
   std::array<Mark, 28> marks;
   marks.fill(Mark::Free);
   size_t i = 2;
-  for (; i < n && startsWithDash(args[i]); ++i) {
+  for (; i < n && isSwitch(args[i]); ++i) {
     const std::string folded = foldCase(args[i]);
     if (r.decode && folded != "-si") {
       return fatal(r, "Compression mode switches are allowed for encoding only");
@@ -194,12 +199,23 @@ ParseResult parseCommandLine(const std::vector<std::string>& args) {
       if (kSwitchTable[j].group == kSwitchTable[k].group) marks[j] = Mark::Blocked;
     }
     marks[k] = Mark::Chosen;
-    if (i + 1 == n) return fatal(r, "Input and output filenames required");
+    if (i + 1 == n) return fatal(r, namesRequired);
   }
 
-  // 4. The file names; anything after them is ignored.
+  // 4. The file names. The test mode takes every further word but "-si";
+  // otherwise anything after the two names is ignored.
+  if (r.test) {
+    for (; i < n; ++i) {
+      if (foldCase(args[i]) != "-si") r.testNames.push_back(args[i]);
+    }
+    if (r.testNames.empty()) return fatal(r, namesRequired);
+    return r;
+  }
   r.inputName = args[i];
   if (i + 1 < n) r.outputName = args[i + 1];
+  for (size_t j = i + 2; j < n; ++j) {
+    if (isSwitch(args[j]) && foldCase(args[j]) != "-si") r.ignoredSwitches.push_back(args[j]);
+  }
 
   // 5. The settings. A decoder takes them from the header instead.
   if (!r.decode) applySwitches(marks, r);
@@ -214,7 +230,10 @@ std::string bannerText() {
 std::string usageText() {
   static const char* const kPieces[] = {
       "Usage:\n",
-      "  VELT <e|d> [switches] <infile> <outfile>\n\n",
+      "  VELT <e|d> [switches] <infile> <outfile>\n",
+      "  VELT t [-SI] <file>...\n\n",
+      "  e encodes, d decodes; t tests compressed files (decodes, checks the CRC,\n",
+      "  writes nothing). A file name of - is standard input or output; pipes work.\n\n",
       "Switches (for encoding only):\n",
       "  -Ox       set PPM order to x, x - [4..9], default: 5\n",
       "  -M:x\t    use x Mb of memory, x - [10..50 with step 5], default: 20\n",

@@ -22,10 +22,15 @@ struct ParseResult {
   std::string message;  // for Fatal, e.g. "Unknown switch: "
   std::string detail;   // printed right after the message (may be empty)
   bool decode = false;
+  bool test = false;  // extension: "velt t [-si] FILE...": decode and check, write nothing
   Options options;
   bool verbose = true;  // no "-si" anywhere
   std::string inputName;   // empty when missing
   std::string outputName;  // empty when missing
+  std::vector<std::string> testNames;  // the files of the test mode
+  // Words after the file names that look like switches: still ignored, but
+  // worth a warning ("-si" is not among them: the quiet scan acts on it).
+  std::vector<std::string> ignoredSwitches;
   // Setting lines in the order they are printed ("Using RLE threshold=3\n", ...).
   std::vector<std::string> infoLines;
 };
@@ -39,7 +44,7 @@ bool quietRequested(const std::vector<std::string>& args);
 
 // The two banner lines, each ending in a line feed.
 std::string bannerText();
-// The eleven pieces of the usage text, joined.
+// The usage text: the command forms, the test mode and pipes, the switches.
 std::string usageText();
 // "Velt 1.0\n", printed by --version.
 std::string versionText();

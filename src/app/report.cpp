@@ -1,13 +1,11 @@
-// Exact console formats of the status line and summary. Everything goes to standard output,
-// buffered; the progress value and anything that waits for the user flush.
+// Exact console formats of the status line and summary. Output is buffered;
+// the progress value and every error line flush. Write failures of the
+// console are ignored on purpose: a reader that goes away must not end a run.
 #include "report.h"
 
-#include <termios.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 
 namespace velt::app {
 
@@ -52,9 +50,12 @@ std::string progressText(double percent) {
   return buf;
 }
 
+Console::Console(bool verbose, std::FILE* info)
+    : verbose_(verbose), info_(info), infoIsTerminal_(isatty(fileno(info)) != 0) {}
+
 void Console::write(const std::string& text) {
   if (text.empty()) return;
-  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fwrite(text.data(), 1, text.size(), info_);
   lineOpen_ = text.back() != '\n';
 }
 
@@ -69,7 +70,7 @@ void ConsoleReporter::analysed(InputKind kind) {
 
 void ConsoleReporter::modelReady(int megabytes) {
   console_.info("Using " + std::to_string(megabytes) + " Mb memory model\n\n");
-  console_.info("Progress  : ");
+  if (console_.showsProgress()) console_.info("Progress  : ");
 }
 
 void Console::info(const std::string& text) {
@@ -78,23 +79,24 @@ void Console::info(const std::string& text) {
 
 void Console::always(const std::string& text) { write(text); }
 
+void Console::error(const std::string& line) {
+  closeLine();
+  std::fflush(info_);
+  std::fputs((line + "\n").c_str(), stderr);
+  std::fflush(stderr);
+}
+
 void Console::progress(double percent) {
-  if (!verbose_) return;
+  if (!showsProgress()) return;
   write(progressText(percent));
-  std::fflush(stdout);
+  std::fflush(info_);
 }
 
 void Console::closeLine() {
   if (lineOpen_) write("\n");
 }
 
-void Console::flush() { std::fflush(stdout); }
-
-void fatalError(const std::string& message, const std::string& detail) {
-  std::printf("%s%s\n", message.c_str(), detail.c_str());
-  std::fflush(stdout);
-  std::exit(1);
-}
+void Console::flush() { std::fflush(info_); }
 
 void printEncodeSummary(Console& console, const EncodeResult& r, float seconds) {
   if (!console.verbose()) return;
@@ -105,33 +107,12 @@ void printEncodeSummary(Console& console, const EncodeResult& r, float seconds) 
 }
 
 void printDecodeSummary(Console& console, const DecodeResult& r, float seconds) {
-  if (console.verbose()) console.info(timeAndSpeedText(seconds, r.extractedSize));
-  if (r.crcOk()) {
-    console.info("CRC       : OK\n");
-  } else {
-    console.always("CRC       : ERROR\n");
-    console.flush();
-    waitForKey();
-  }
   if (!console.verbose()) return;
+  console.info(timeAndSpeedText(seconds, r.extractedSize));
+  console.info(r.crcOk() ? "CRC       : OK\n" : "CRC       : ERROR\n");
   console.info(ratioText(r.compressedSize, r.extractedSize));
   console.info(formatCount("Compressed: %lld\n", static_cast<long long>(r.compressedSize)));
   console.info(formatCount("Extracted : %lld\n", static_cast<long long>(r.extractedSize)));
-}
-
-void waitForKey() {
-  if (!isatty(STDIN_FILENO)) return;
-  struct termios saved;
-  if (tcgetattr(STDIN_FILENO, &saved) != 0) return;
-  struct termios raw = saved;
-  raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
-  raw.c_cc[VMIN] = 1;
-  raw.c_cc[VTIME] = 0;
-  if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) != 0) return;
-  char key;
-  while (::read(STDIN_FILENO, &key, 1) < 0 && errno == EINTR) {
-  }
-  tcsetattr(STDIN_FILENO, TCSANOW, &saved);
 }
 
 }  // namespace velt::app

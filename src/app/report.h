@@ -1,27 +1,35 @@
 // Console reporting: quiet-aware printing, the progress value that
-// is rewritten in place, the end-of-run summary and the fatal-error routine.
+// is rewritten in place, the end-of-run summary and the error lines.
 // Only src/app prints; the codec talks to the console through ConsoleReporter.
+// Informational text goes to standard output unless that carries data, errors
+// to standard error; a console that fails or goes away is ignored.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "velt/velt.h"
 
 namespace velt::app {
 
-// Standard output with the run's `verbose` switch and the knowledge of
-// whether the current line is still open (progress text without a line feed).
+// The informational stream with the run's `verbose` switch and the knowledge
+// of whether the current line is still open (progress text without a line feed).
 class Console {
  public:
-  explicit Console(bool verbose) : verbose_(verbose) {}
+  // `info`: stdout, or stderr when stdout carries the run's data.
+  Console(bool verbose, std::FILE* info);
   bool verbose() const { return verbose_; }
+  // Progress is drawn only on a terminal: backspaces do not belong in logs.
+  bool showsProgress() const { return verbose_ && infoIsTerminal_; }
 
   // printInfo: informational text, printed only when verbose.
   void info(const std::string& text);
-  // Usage, errors and the CRC error line: printed whatever verbose says.
+  // Informational text printed whatever verbose says (the usage on request).
   void always(const std::string& text);
-  // Progress value: "%3.0f %% " and six backspaces, only when verbose.
+  // One error or warning line on standard error, after any pending status line.
+  void error(const std::string& line);
+  // Progress value: "%3.0f %% " and six backspaces, only when showsProgress().
   void progress(double percent);
   // Ends a pending status line so that the next message has a line of its own.
   void closeLine();
@@ -30,6 +38,8 @@ class Console {
  private:
   void write(const std::string& text);
   bool verbose_;
+  std::FILE* info_;
+  bool infoIsTerminal_;
   bool lineOpen_ = false;
 };
 
@@ -52,17 +62,10 @@ std::string timeAndSpeedText(float seconds, int64_t size);
 std::string ratioText(int64_t compressed, int64_t original);
 std::string progressText(double percent);
 
-// Prints "%s%s\n" (message and detail) on standard output and exits with 1.
-[[noreturn]] void fatalError(const std::string& message, const std::string& detail = "");
-
 // The summaries; `seconds` is (end - start) x 0.001 kept in single precision.
 void printEncodeSummary(Console& console, const EncodeResult& r, float seconds);
-// Prints the CRC verdict (and waits for a key after a mismatch when standard
-// input is a terminal) and the rest of the decoding summary.
+// Prints the CRC verdict and the rest of the decoding summary; after a
+// mismatch only when verbose (the caller reports the error).
 void printDecodeSummary(Console& console, const DecodeResult& r, float seconds);
-
-// One key read from the terminal without echo; returns at once when standard
-// input is not a terminal, so scripts never hang.
-void waitForKey();
 
 }  // namespace velt::app
