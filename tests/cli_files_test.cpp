@@ -162,15 +162,17 @@ TEST_F(CliFiles, SignalsLeaveTheDestinationAsItWas) {
     int sig;
     bool destinationExists;
   } cases[] = {
-      {"e", "noise", SIGTERM, false}, {"e", "noise", SIGTERM, true},
-      {"e", "noise", SIGINT, false},  {"e", "noise", SIGHUP, true},
+      {"e", "noise", SIGTERM, false},      {"e", "noise", SIGTERM, true},
+      {"e", "noise", SIGINT, false},       {"e", "noise", SIGHUP, true},
       {"d", "noise.velt", SIGTERM, false}, {"d", "noise.velt", SIGTERM, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.mode) + " signal " + std::to_string(c.sig) +
                  (c.destinationExists ? " over an existing file" : ""));
-    if (c.destinationExists) write("dest", "the old contents");
-    else std::filesystem::remove(path("dest"));
+    if (c.destinationExists)
+      write("dest", "the old contents");
+    else
+      std::filesystem::remove(path("dest"));
     const auto before = snapshot();
     const pid_t pid = start({c.mode, "-si", c.input, "dest"});
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);

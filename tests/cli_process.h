@@ -61,9 +61,10 @@ class CliTest : public ::testing::Test {
     const std::string outName = capture_ + "/out", errName = capture_ + "/err";
     const pid_t pid = fork();
     if (pid == 0) {
-      const int fds[3] = {in >= 0 ? in : open("/dev/null", O_RDONLY),
-                          out >= 0 ? out : open(outName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644),
-                          err >= 0 ? err : open(errName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644)};
+      const int fds[3] = {
+          in >= 0 ? in : open("/dev/null", O_RDONLY),
+          out >= 0 ? out : open(outName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644),
+          err >= 0 ? err : open(errName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644)};
       for (int i = 0; i < 3; ++i) {
         if (fds[i] < 0 || dup2(fds[i], i) < 0) _exit(127);
       }
@@ -95,7 +96,8 @@ class CliTest : public ::testing::Test {
     RunResult r;
     size_t sent = 0;
     if (input.empty()) close(in[1]), in[1] = -1;
-    pollfd fds[3] = {{closedOutput ? -1 : out[0], POLLIN, 0}, {err[0], POLLIN, 0}, {in[1], POLLOUT, 0}};
+    pollfd fds[3] = {
+        {closedOutput ? -1 : out[0], POLLIN, 0}, {err[0], POLLIN, 0}, {in[1], POLLOUT, 0}};
     std::string* sinks[2] = {&r.out, &r.err};
     while (fds[0].fd >= 0 || fds[1].fd >= 0) {
       if (poll(fds, 3, -1) < 0) break;
@@ -103,8 +105,10 @@ class CliTest : public ::testing::Test {
         if (fds[i].fd < 0 || !fds[i].revents) continue;
         char buf[65536];
         const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
-        if (n > 0) sinks[i]->append(buf, static_cast<size_t>(n));
-        else close(fds[i].fd), fds[i].fd = -1;
+        if (n > 0)
+          sinks[i]->append(buf, static_cast<size_t>(n));
+        else
+          close(fds[i].fd), fds[i].fd = -1;
       }
       if (fds[2].fd >= 0 && fds[2].revents) {
         const ssize_t n = ::write(in[1], input.data() + sent, input.size() - sent);
@@ -130,7 +134,8 @@ class CliTest : public ::testing::Test {
     close(slave);
     RunResult r;
     char buf[4096];
-    for (ssize_t n; (n = ::read(master, buf, sizeof buf)) > 0;) r.out.append(buf, static_cast<size_t>(n));
+    for (ssize_t n; (n = ::read(master, buf, sizeof buf)) > 0;)
+      r.out.append(buf, static_cast<size_t>(n));
     close(master);
     r.exitCode = wait(pid);
     r.err = asString(readFile(capture_ + "/err"));

@@ -2,11 +2,10 @@
 // the file checks with its exit code, the summaries, quiet runs, decoding
 // verdicts, and round trips through real files.
 #include <gtest/gtest.h>
-
-#include <cstdio>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -324,7 +323,8 @@ TEST_F(CliRun, RefusedStreamsLeaveTheDestinationAlone) {
 TEST_F(CliRun, PipesGiveTheBytesOfFileMode) {
   std::vector<std::pair<std::string, Bytes>> inputs;
   if (std::filesystem::exists(corpusPath(""))) {
-    for (const std::string& name : corpusFiles()) inputs.push_back({name, readFile(corpusPath(name))});
+    for (const std::string& name : corpusFiles())
+      inputs.push_back({name, readFile(corpusPath(name))});
   } else {
     inputs = {{"prose", proseBytes(50000)}, {"random", randomBytes(30000, 5)}, {"empty", {}}};
   }
