@@ -121,8 +121,9 @@ class CliTest : public ::testing::Test {
     return r;
   }
 
-  // Standard output on a pseudo terminal (raw, so text arrives unchanged).
-  RunResult runOnTerminal(const std::vector<std::string>& args) const {
+  // Standard output (and with `input`, standard input) on a pseudo terminal,
+  // raw, so that text arrives unchanged.
+  RunResult runOnTerminal(const std::vector<std::string>& args, bool input = false) const {
     const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master < 0 || grantpt(master) || unlockpt(master)) return {};
     const int slave = open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -130,7 +131,7 @@ class CliTest : public ::testing::Test {
     tcgetattr(slave, &mode);
     cfmakeraw(&mode);
     tcsetattr(slave, TCSANOW, &mode);
-    const pid_t pid = start(args, -1, slave);
+    const pid_t pid = start(args, input ? slave : -1, slave);
     close(slave);
     RunResult r;
     char buf[4096];

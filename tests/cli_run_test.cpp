@@ -246,11 +246,15 @@ TEST_F(CliRun, ProgressOnlyOnATerminal) {
   EXPECT_EQ(f.out.find("Progress"), std::string::npos) << f.out;
   EXPECT_EQ(withoutTiming(summary(f.out)), withoutTiming(summary(r.out)));
   EXPECT_EQ(runOnTerminal({"e", "-da", "-si", "in", "packed"}).out, "");
-  // Compressed data is never written to a terminal.
+  // Compressed data is never written to or read from a terminal.
   const RunResult t = runOnTerminal({"e", "-si", "in", "-"});
   EXPECT_EQ(t.exitCode, 1);
   EXPECT_EQ(t.out, "");
   EXPECT_EQ(t.err, "Compressed data is not written to a terminal: -\n");
+  const RunResult typed = runOnTerminal({"d", "-si", "-", "restored"}, true);
+  EXPECT_EQ(typed.exitCode, 1);
+  EXPECT_EQ(typed.err, "Compressed data is not read from a terminal: -\n");
+  EXPECT_FALSE(std::filesystem::exists(path("restored")));
 }
 
 TEST_F(CliRun, WrongCrcFailsAndLeavesNoOutput) {
