@@ -68,6 +68,11 @@ class CliTest : public ::testing::Test {
       for (int i = 0; i < 3; ++i) {
         if (fds[i] < 0 || dup2(fds[i], i) < 0) _exit(127);
       }
+      // Default signal actions, whatever the test runner inherited or set.
+      for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) signal(sig, SIG_DFL);
+      sigset_t none;
+      sigemptyset(&none);
+      sigprocmask(SIG_SETMASK, &none, nullptr);
       if (chdir(dir_.c_str()) == 0) execv(VELT_BINARY, argv.data());
       _exit(127);
     }
