@@ -183,7 +183,10 @@ TEST_F(CliFiles, SignalsLeaveTheDestinationAsItWas) {
     ASSERT_EQ(temporaries(dir_).size(), 1u) << "no temporary output while running";
     kill(pid, c.sig);
     EXPECT_EQ(wait(pid), 128 + c.sig);
-    EXPECT_EQ(snapshot(), before);
+    const auto after = snapshot();
+    std::string names;
+    for (const auto& file : after) names += file.first + " ";
+    EXPECT_TRUE(after == before) << names;
   }
 }
 
