@@ -61,12 +61,18 @@ class CliTest : public ::testing::Test {
     const std::string outName = capture_ + "/out", errName = capture_ + "/err";
     const pid_t pid = fork();
     if (pid == 0) {
-      const int fds[3] = {in >= 0 ? in : open("/dev/null", O_RDONLY),
-                          out >= 0 ? out : open(outName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644),
-                          err >= 0 ? err : open(errName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644)};
+      const int fds[3] = {
+          in >= 0 ? in : open("/dev/null", O_RDONLY),
+          out >= 0 ? out : open(outName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644),
+          err >= 0 ? err : open(errName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644)};
       for (int i = 0; i < 3; ++i) {
         if (fds[i] < 0 || dup2(fds[i], i) < 0) _exit(127);
       }
+      // Default signal actions, whatever the test runner inherited or set.
+      for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) signal(sig, SIG_DFL);
+      sigset_t none;
+      sigemptyset(&none);
+      sigprocmask(SIG_SETMASK, &none, nullptr);
       if (chdir(dir_.c_str()) == 0) execv(VELT_BINARY, argv.data());
       _exit(127);
     }
@@ -95,7 +101,8 @@ class CliTest : public ::testing::Test {
     RunResult r;
     size_t sent = 0;
     if (input.empty()) close(in[1]), in[1] = -1;
-    pollfd fds[3] = {{closedOutput ? -1 : out[0], POLLIN, 0}, {err[0], POLLIN, 0}, {in[1], POLLOUT, 0}};
+    pollfd fds[3] = {
+        {closedOutput ? -1 : out[0], POLLIN, 0}, {err[0], POLLIN, 0}, {in[1], POLLOUT, 0}};
     std::string* sinks[2] = {&r.out, &r.err};
     while (fds[0].fd >= 0 || fds[1].fd >= 0) {
       if (poll(fds, 3, -1) < 0) break;
@@ -103,8 +110,10 @@ class CliTest : public ::testing::Test {
         if (fds[i].fd < 0 || !fds[i].revents) continue;
         char buf[65536];
         const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
-        if (n > 0) sinks[i]->append(buf, static_cast<size_t>(n));
-        else close(fds[i].fd), fds[i].fd = -1;
+        if (n > 0)
+          sinks[i]->append(buf, static_cast<size_t>(n));
+        else
+          close(fds[i].fd), fds[i].fd = -1;
       }
       if (fds[2].fd >= 0 && fds[2].revents) {
         const ssize_t n = ::write(in[1], input.data() + sent, input.size() - sent);
@@ -117,8 +126,9 @@ class CliTest : public ::testing::Test {
     return r;
   }
 
-  // Standard output on a pseudo terminal (raw, so text arrives unchanged).
-  RunResult runOnTerminal(const std::vector<std::string>& args) const {
+  // Standard output (and with `input`, standard input) on a pseudo terminal,
+  // raw, so that text arrives unchanged.
+  RunResult runOnTerminal(const std::vector<std::string>& args, bool input = false) const {
     const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master < 0 || grantpt(master) || unlockpt(master)) return {};
     const int slave = open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -126,11 +136,12 @@ class CliTest : public ::testing::Test {
     tcgetattr(slave, &mode);
     cfmakeraw(&mode);
     tcsetattr(slave, TCSANOW, &mode);
-    const pid_t pid = start(args, -1, slave);
+    const pid_t pid = start(args, input ? slave : -1, slave);
     close(slave);
     RunResult r;
     char buf[4096];
-    for (ssize_t n; (n = ::read(master, buf, sizeof buf)) > 0;) r.out.append(buf, static_cast<size_t>(n));
+    for (ssize_t n; (n = ::read(master, buf, sizeof buf)) > 0;)
+      r.out.append(buf, static_cast<size_t>(n));
     close(master);
     r.exitCode = wait(pid);
     r.err = asString(readFile(capture_ + "/err"));

@@ -2,11 +2,10 @@
 // the file checks with its exit code, the summaries, quiet runs, decoding
 // verdicts, and round trips through real files.
 #include <gtest/gtest.h>
-
-#include <cstdio>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -247,11 +246,15 @@ TEST_F(CliRun, ProgressOnlyOnATerminal) {
   EXPECT_EQ(f.out.find("Progress"), std::string::npos) << f.out;
   EXPECT_EQ(withoutTiming(summary(f.out)), withoutTiming(summary(r.out)));
   EXPECT_EQ(runOnTerminal({"e", "-da", "-si", "in", "packed"}).out, "");
-  // Compressed data is never written to a terminal.
+  // Compressed data is never written to or read from a terminal.
   const RunResult t = runOnTerminal({"e", "-si", "in", "-"});
   EXPECT_EQ(t.exitCode, 1);
   EXPECT_EQ(t.out, "");
   EXPECT_EQ(t.err, "Compressed data is not written to a terminal: -\n");
+  const RunResult typed = runOnTerminal({"d", "-si", "-", "restored"}, true);
+  EXPECT_EQ(typed.exitCode, 1);
+  EXPECT_EQ(typed.err, "Compressed data is not read from a terminal: -\n");
+  EXPECT_FALSE(std::filesystem::exists(path("restored")));
 }
 
 TEST_F(CliRun, WrongCrcFailsAndLeavesNoOutput) {
@@ -324,7 +327,8 @@ TEST_F(CliRun, RefusedStreamsLeaveTheDestinationAlone) {
 TEST_F(CliRun, PipesGiveTheBytesOfFileMode) {
   std::vector<std::pair<std::string, Bytes>> inputs;
   if (std::filesystem::exists(corpusPath(""))) {
-    for (const std::string& name : corpusFiles()) inputs.push_back({name, readFile(corpusPath(name))});
+    for (const std::string& name : corpusFiles())
+      inputs.push_back({name, readFile(corpusPath(name))});
   } else {
     inputs = {{"prose", proseBytes(50000)}, {"random", randomBytes(30000, 5)}, {"empty", {}}};
   }

@@ -170,7 +170,8 @@ TEST_F(CliFileIo, SinkPatchesAcrossTheFlushedAndBufferedParts) {
   out.patch(2, patch, 4);
   out.patch(7, patch + 4, 2);  // straddles offset 8
   EXPECT_EQ(out.finish(), 10);
-  EXPECT_EQ(read("out"), test::bytesOf("old content, longer than the new one"));  // until the commit
+  EXPECT_EQ(read("out"),
+            test::bytesOf("old content, longer than the new one"));  // until the commit
   out.commit(in);
   EXPECT_EQ(read("out"), (std::vector<uint8_t>{0, 1, 0xA2, 0xA3, 0xA4, 0xA5, 6, 0xA6, 0xA7, 9}));
   EXPECT_THROW(out.put(1), Error);  // nothing after finish

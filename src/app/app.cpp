@@ -125,10 +125,14 @@ std::string testFile(const std::string& name) {
     return "";
   } catch (const Error& e) {
     switch (e.kind()) {
-      case ErrorKind::Corrupt: return "Input data corrupt";
-      case ErrorKind::BadHeader: return "Unknown switch in the header";
-      case ErrorKind::NotCompressed: return "Not a Velt compressed file";
-      default: return e.what();
+      case ErrorKind::Corrupt:
+        return "Input data corrupt";
+      case ErrorKind::BadHeader:
+        return "Unknown switch in the header";
+      case ErrorKind::NotCompressed:
+        return "Not a Velt compressed file";
+      default:
+        return e.what();
     }
   } catch (const std::bad_alloc&) {
     return "Not enough memory";

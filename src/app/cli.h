@@ -24,9 +24,9 @@ struct ParseResult {
   bool decode = false;
   bool test = false;  // extension: "velt t [-si] FILE...": decode and check, write nothing
   Options options;
-  bool verbose = true;  // no "-si" anywhere
-  std::string inputName;   // empty when missing
-  std::string outputName;  // empty when missing
+  bool verbose = true;                 // no "-si" anywhere
+  std::string inputName;               // empty when missing
+  std::string outputName;              // empty when missing
   std::vector<std::string> testNames;  // the files of the test mode
   // Words after the file names that look like switches: still ignored, but
   // worth a warning ("-si" is not among them: the quiet scan acts on it).

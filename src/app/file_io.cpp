@@ -183,8 +183,10 @@ void FileSource::open(int64_t limit, bool refuseTerminal) {
   }
   if (fd < 0) throw Error(ErrorKind::Io, describe("Can't open file: ", name_, errno));
   int err = 0;
-  if (fstat(fd, &status_) != 0) err = errno;
-  else if (S_ISDIR(status_.st_mode)) err = EISDIR;
+  if (fstat(fd, &status_) != 0)
+    err = errno;
+  else if (S_ISDIR(status_.st_mode))
+    err = EISDIR;
   if (err != 0) {
     ::close(fd);
     throw Error(ErrorKind::Io, describe("Can't open file: ", name_, err));
@@ -281,7 +283,9 @@ void FileSink::discard() {
   slot_ = -1;
 }
 
-void FileSink::fail(const char* what, int err) { throw Error(ErrorKind::Io, describe(what, name_, err)); }
+void FileSink::fail(const char* what, int err) {
+  throw Error(ErrorKind::Io, describe(what, name_, err));
+}
 
 FileSink::OpenResult FileSink::open(const FileSource& input, bool needsPatch, bool eager,
                                     bool refuseTerminal) {

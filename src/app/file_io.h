@@ -105,9 +105,9 @@ class FileSink final : public ByteSink {
   Kind kind_ = Kind::Direct;
   size_t bufferSize_;
   std::unique_ptr<uint8_t[]> buffer_;
-  int fd_ = -1;      // where the bytes go: temporary, spool or destination
-  int destFd_ = -1;  // Spooled: the destination
-  int slot_ = -1;    // the temporary output's entry for the signal handler
+  int fd_ = -1;          // where the bytes go: temporary, spool or destination
+  int destFd_ = -1;      // Spooled: the destination
+  int slot_ = -1;        // the temporary output's entry for the signal handler
   int64_t written_ = 0;  // bytes handed to fd_ so far
   bool failed_ = false;
   bool finished_ = false;
