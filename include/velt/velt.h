@@ -38,10 +38,11 @@ struct Options {
   int runLength = 4;      // run-length threshold: 3 or 4, or 0 for off
   Stage interleaved = Stage::Smart;  // progressions and 16/32-bit repeats
   Stage e8 = Stage::Smart;           // x86 call addresses; Smart: when the input looks executable
+                                     // (Forced needs analysis: it would be ignored without)
 };
 
 enum class ErrorKind {
-  BadParameter,     // an Options field out of range (message names the field)
+  BadParameter,     // an Options field out of range, or a null buffer (message names which)
   NotCompressed,    // the input does not start with Velt's magic bytes
   BadHeader,        // a header no encoder can have written
   Corrupt,          // an impossible value while decoding
