@@ -22,7 +22,12 @@ cmake --build "$work/example" >/dev/null
 echo "== example through pkg-config"
 libdir="$(dirname "$(find "$prefix" -name velt.pc -print -quit)")"
 export PKG_CONFIG_PATH="$libdir"
-[ "$(pkg-config --modversion velt)" = "$("$prefix/bin/velt" --version | awk '{print $2}')" ]
+pc_version="$(pkg-config --modversion velt)"
+bin_version="$("$prefix/bin/velt" --version | awk '{print $2}')"
+if [ "$pc_version" != "$bin_version" ]; then
+  echo "install check: velt.pc says $pc_version, velt --version $bin_version" >&2
+  exit 1
+fi
 # shellcheck disable=SC2046
 cc -std=c99 -Wall -Werror -o "$work/roundtrip-pc" "$root/examples/roundtrip.c" \
   $(pkg-config --cflags --libs velt) -Wl,-rpath,"$(pkg-config --variable=libdir velt)"
@@ -34,8 +39,9 @@ printf 'installed velt round trip\n' > "$work/sample"
 "$prefix/bin/velt" d -si "$work/sample.velt" "$work/sample.out"
 cmp "$work/sample" "$work/sample.out"
 man_page="$prefix/share/man/man1/velt.1"
-[ -f "$man_page" ]
+[ -f "$man_page" ] || { echo "install check: no $man_page" >&2; exit 1; }
 if command -v man >/dev/null; then
-  man -l "$man_page" 2>/dev/null | grep -q "lossless PPM compressor for single files"
+  man -l "$man_page" 2>/dev/null | grep -q "lossless PPM compressor for single files" ||
+    { echo "install check: man -l cannot render $man_page" >&2; exit 1; }
 fi
 echo "install check: OK"
