@@ -55,8 +55,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* raw, size_t size) {
     if (!r.settings.textTransform && produced != r.codedLength)
       fuzz::fail("non-text stream ended with output size != codedLength");
   } catch (const Error& e) {
-    if (e.kind() != ErrorKind::Corrupt && e.kind() != ErrorKind::BadHeader)
-      fuzz::fail("decoder threw an error kind other than Corrupt or BadHeader");
+    if (e.kind() != ErrorKind::Corrupt && e.kind() != ErrorKind::BadHeader &&
+        e.kind() != ErrorKind::NotCompressed)
+      fuzz::fail("decoder threw an error kind other than Corrupt, BadHeader or NotCompressed");
   }
   return 0;
 }

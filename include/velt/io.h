@@ -7,9 +7,11 @@
 #include <cstdint>
 #include <vector>
 
+#include "velt/export.h"
+
 namespace velt {
 
-class ByteSource {
+class VELT_API ByteSource {
  public:
   static constexpr int kEnd = -1;
 
@@ -41,7 +43,7 @@ class ByteSource {
   }
 };
 
-class ByteSink {
+class VELT_API ByteSink {
  public:
   virtual ~ByteSink() = default;
 
@@ -64,7 +66,7 @@ class ByteSink {
   uint8_t* end_ = nullptr;
 };
 
-class MemorySource final : public ByteSource {
+class VELT_API MemorySource final : public ByteSource {
  public:
   MemorySource(const uint8_t* data, size_t size) : data_(data), size_(size) { rewind(); }
   int64_t size() override { return static_cast<int64_t>(size_); }
@@ -81,7 +83,7 @@ class MemorySource final : public ByteSource {
   size_t size_;
 };
 
-class MemorySink final : public ByteSink {
+class VELT_API MemorySink final : public ByteSink {
  public:
   MemorySink() { flushWindow(); }
   void patch(int64_t offset, const uint8_t* data, size_t size) override;

@@ -7,7 +7,9 @@
 //
 // The library never prints, never opens files by name and never exits: it
 // reports structured events through a Reporter and fails by throwing
-// velt::Error, whose kind() says what went wrong.
+// velt::Error, whose kind() says what went wrong. Out of memory surfaces as
+// std::bad_alloc; an exception thrown by a Reporter or a ByteSource/ByteSink
+// leaves the session through the same call.
 #pragma once
 
 #include <cstddef>
@@ -16,12 +18,13 @@
 #include <string>
 #include <vector>
 
+#include "velt/export.h"
 #include "velt/io.h"
 
 namespace velt {
 
 // The library's version, "major.minor.patch".
-const char* version();
+VELT_API const char* version();
 
 enum class Stage : uint8_t { Off, Smart, Forced };
 
@@ -35,10 +38,11 @@ struct Options {
   int runLength = 4;      // run-length threshold: 3 or 4, or 0 for off
   Stage interleaved = Stage::Smart;  // progressions and 16/32-bit repeats
   Stage e8 = Stage::Smart;           // x86 call addresses; Smart: when the input looks executable
+                                     // (Forced needs analysis: it would be ignored without)
 };
 
 enum class ErrorKind {
-  BadParameter,     // an Options field out of range (message names the field)
+  BadParameter,     // an Options field out of range, or a null buffer (message names which)
   NotCompressed,    // the input does not start with Velt's magic bytes
   BadHeader,        // a header no encoder can have written
   Corrupt,          // an impossible value while decoding
@@ -49,9 +53,9 @@ enum class ErrorKind {
 };
 
 // A short stable name for a kind, e.g. "corrupt data".
-const char* errorName(ErrorKind kind);
+VELT_API const char* errorName(ErrorKind kind);
 
-class Error : public std::runtime_error {
+class VELT_API Error : public std::runtime_error {
  public:
   Error(ErrorKind kind, const std::string& message) : std::runtime_error(message), kind_(kind) {}
   ErrorKind kind() const { return kind_; }
@@ -65,7 +69,7 @@ enum class InputKind { Executable, NotText, EnglishText, RussianText };
 
 // Structured events of a session, in the order they happen. The default
 // implementation ignores them; a front end words them.
-class Reporter {
+class VELT_API Reporter {
  public:
   virtual ~Reporter() = default;
   virtual void analysed(InputKind kind) { (void)kind; }
@@ -93,22 +97,23 @@ struct DecodeResult {
 inline constexpr int64_t kMaxInputSize = INT32_MAX;
 
 // Throws Error(BadParameter) naming the first field out of range.
-void validate(const Options& options);
+VELT_API void validate(const Options& options);
 
 // Compresses all of `in` into `out`: header, body, then the header's CRC and
 // length patched in. `in` is read twice (analysis, then coding), so it must
 // rewind. Throws Error.
-EncodeResult encodeStream(ByteSource& in, ByteSink& out, const Options& options,
+VELT_API EncodeResult encodeStream(ByteSource& in, ByteSink& out, const Options& options,
                           Reporter* reporter = nullptr);
 
 // Restores `in` into `out`. The header is read and checked before the first
 // byte goes to `out`. A CRC mismatch is not thrown here: check crcOk().
-DecodeResult decodeStream(ByteSource& in, ByteSink& out, Reporter* reporter = nullptr);
+VELT_API DecodeResult decodeStream(ByteSource& in, ByteSink& out, Reporter* reporter = nullptr);
 
 // Conveniences over memory buffers. decompress() throws Error(CrcMismatch)
-// when the restored bytes fail the stored CRC.
-std::vector<uint8_t> compress(const uint8_t* data, size_t size, const Options& options = {},
+// when the restored bytes fail the stored CRC. `data` may be null only when
+// `size` is 0 (else Error(BadParameter)).
+VELT_API std::vector<uint8_t> compress(const uint8_t* data, size_t size, const Options& options = {},
                               EncodeResult* result = nullptr);
-std::vector<uint8_t> decompress(const uint8_t* data, size_t size, DecodeResult* result = nullptr);
+VELT_API std::vector<uint8_t> decompress(const uint8_t* data, size_t size, DecodeResult* result = nullptr);
 
 }  // namespace velt

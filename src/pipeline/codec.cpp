@@ -17,6 +17,10 @@ namespace {
   throw Error(ErrorKind::BadParameter, std::string("Bad parameter: ") + field + " must be " + allowed);
 }
 
+void checkBuffer(const uint8_t* data, size_t size) {
+  if (!data && size != 0) badParameter("data", "non-null when size is not 0");
+}
+
 bool validStage(Stage s) { return s == Stage::Off || s == Stage::Smart || s == Stage::Forced; }
 
 }  // namespace
@@ -83,6 +87,7 @@ DecodeResult decodeStream(ByteSource& in, ByteSink& out, Reporter* reporter) {
 std::vector<uint8_t> compress(const uint8_t* data, size_t size, const Options& options,
                               EncodeResult* result) {
   const Settings settings = settingsFromOptions(options);
+  checkBuffer(data, size);
   MemorySource in(data, size);
   MemorySink out;
   const EncodeResult r = encodeSession(in, out, settings);
@@ -91,6 +96,7 @@ std::vector<uint8_t> compress(const uint8_t* data, size_t size, const Options& o
 }
 
 std::vector<uint8_t> decompress(const uint8_t* data, size_t size, DecodeResult* result) {
+  checkBuffer(data, size);
   MemorySource in(data, size);
   MemorySink out;
   const DecodeResult r = decodeSession(in, out);
