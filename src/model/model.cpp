@@ -255,8 +255,10 @@ uint32_t Model::lookupContext() {
   for (int r = 0; r < repeats; ++r) {
     const int level = currentLevel_;
     Level& lv = levels_[level];
-    const uint64_t key = slotKey_[level];
-    const uint32_t idx = slot_[level];
+    // Hashed only here: most steps are coded in the remembered successor and
+    // never look a context up.
+    const uint64_t key = historyKey(level);
+    const uint32_t idx = tableSlot(lv, key, logicalBucket(level, history.h));
     const uint32_t head = lv.buckets[idx];
     uint32_t prev = kNull;
     for (uint32_t cur = head; cur;) {
@@ -697,16 +699,6 @@ void Model::step(Side& side) {
     lastLevel_ = 0;
     updateModel(side.symbol);
     return;
-  }
-
-  // Every level's slot is known from the history alone: fetch them all now
-  // so the walk down the levels does not wait for each in turn.
-  for (int level = order_; level > 0; level = row_.nextLevel[level]) {
-    const Level& lv = levels_[level];
-    const uint64_t key = historyKey(level);
-    slotKey_[level] = key;
-    slot_[level] = tableSlot(lv, key, logicalBucket(level, history.h));
-    __builtin_prefetch(&lv.buckets[slot_[level]]);
   }
 
   currentLevel_ = order_;

@@ -174,8 +174,6 @@ class Model {
   PathEntry path_[8];
   int pathLength_ = 0;
   uint32_t levelContext_[kLevels] = {};
-  uint64_t slotKey_[kLevels] = {};  // this step's key and table slot per level
-  uint32_t slot_[kLevels] = {};
   int currentLevel_ = 0;
   uint32_t current_ = 0;  // record that coded the symbol (or the root)
 
