@@ -15,6 +15,9 @@ namespace velt::model {
 namespace {
 
 constexpr uint32_t kNull = 0;
+constexpr int kLinkIndexBits = 20;
+constexpr uint32_t kGenerationMask = 0xFFF;
+constexpr uint32_t kGenerationPeriod = kGenerationMask;
 constexpr uint8_t kCapitalMarker = 0xFD;
 
 // Exchanges what two list positions hold; the links stay. Copies by value:
@@ -92,11 +95,16 @@ Model::Model(int order, int pseudoOrder, int memoryIndex, bool textMode,
   // costs little even with a large model.
   arena_ = static_cast<uint8_t*>(std::malloc(size));
   uint32_t* buckets = static_cast<uint32_t*>(std::calloc(bucketCount ? bucketCount : 1, 4));
-  if (!arena_ || !buckets) {
+  const uint32_t topRecords = levels_[order].contextCapacity;
+  generations_ = static_cast<uint16_t*>(std::calloc(topRecords, sizeof(uint16_t)));
+  arenaSize_ += size_t(topRecords) * sizeof(uint16_t);
+  if (!arena_ || !buckets || !generations_) {
     std::free(arena_);
     std::free(buckets);
+    std::free(generations_);
     throw std::bad_alloc();
   }
+  levels_[order].generation = generations_;
   buckets_ = buckets;
   for (int l = 1; l <= order; ++l) {
     Level& lv = levels_[l];
@@ -133,6 +141,7 @@ Model::Model(int order, int pseudoOrder, int memoryIndex, bool textMode,
 }
 
 Model::~Model() {
+  std::free(generations_);
   std::free(arena_);
   std::free(buckets_);
 }
@@ -188,6 +197,7 @@ void Model::collectGarbage(int level) {
         c->chainNext = lv.contextFree;
         lv.contextFree = cur;
         c->sumFreq = 0;
+        if (lv.generation) ++lv.generation[recordIndex(lv, cur)];
         for (uint32_t n = c->firstSymbol.next; n;) {
           Node* nd = node(n);
           const uint32_t nn = nd->next;
@@ -199,18 +209,43 @@ void Model::collectGarbage(int level) {
       cur = next;
     }
   }
-  if (level == order_) {
-    // Successor links into freed records would lead the next symbol astray.
-    for (uint32_t idx = 0; idx < lv.hashSize; ++idx) {
-      for (uint32_t cur = lv.buckets[idx]; cur; cur = context(cur)->chainNext) {
-        for (uint32_t n = firstNodeOf(cur); n; n = node(n)->next) {
-          Node* nd = node(n);
-          if (nd->successor && context(nd->successor)->sumFreq == 0) nd->successor = kNull;
-        }
+  // Links into the records freed here are now stale; their generation tags
+  // tell them apart (see successorLink). The tags have 12 bits, so a record can
+  // be freed at most 4095 times before a link to it must have been checked:
+  // every 4095 passes, stale links are dropped as a whole-level scan would.
+  if (level == order_ && ++lv.passesSinceScan == kGenerationPeriod) dropStaleSuccessors();
+  lv.parity ^= 1;
+}
+
+// A successor link names a highest-level record by index + 1 (20 bits; 0 is
+// null) and carries the record's generation (12 bits) from when it was made.
+// The format drops a link as soon as a collection frees its record: a link
+// whose tag no longer matches is exactly such a link.
+uint32_t Model::successorLink(uint32_t rec) const {
+  const Level& lv = levels_[order_];
+  const uint32_t idx = recordIndex(lv, rec);
+  return (idx + 1) | (uint32_t(lv.generation[idx] & kGenerationMask) << kLinkIndexBits);
+}
+
+uint32_t Model::successorRecord(uint32_t link) const {
+  if (!link) return kNull;
+  const Level& lv = levels_[order_];
+  const uint32_t idx = (link & ((1u << kLinkIndexBits) - 1)) - 1;
+  if ((link >> kLinkIndexBits) != (lv.generation[idx] & kGenerationMask)) return kNull;
+  return lv.contextBase + idx * uint32_t(sizeof(Context));
+}
+
+void Model::dropStaleSuccessors() {
+  Level& lv = levels_[order_];
+  lv.passesSinceScan = 0;
+  for (uint32_t idx = 0; idx < lv.hashSize; ++idx) {
+    for (uint32_t cur = lv.buckets[idx]; cur; cur = context(cur)->chainNext) {
+      for (uint32_t n = firstNodeOf(cur); n; n = node(n)->next) {
+        Node* nd = node(n);
+        if (nd->successor && !successorRecord(nd->successor)) nd->successor = kNull;
       }
     }
   }
-  lv.parity ^= 1;
 }
 
 // ---------------------------------------------------------------------------
@@ -767,10 +802,10 @@ void Model::updateModel(uint8_t s) {
       if (k->activity < kActivityCap[level]) k->activity = static_cast<uint8_t>(k->activity + 16);
       if (level == order_) {
         if (pendingNode_) {
-          node(pendingNode_)->successor = kOff;
+          node(pendingNode_)->successor = successorLink(kOff);
           pendingNode_ = kNull;
         }
-        fastSuccessor_ = n->successor;
+        fastSuccessor_ = successorRecord(n->successor);
       }
     } else if (k->sumFreq == 0) {
       int32_t freq;
@@ -788,7 +823,7 @@ void Model::updateModel(uint8_t s) {
       k->firstSymbol.successor = kNull;
       k->sumFreq = static_cast<uint16_t>(freq);
       if (level == order_) {
-        if (pendingNode_) node(pendingNode_)->successor = kOff;
+        if (pendingNode_) node(pendingNode_)->successor = successorLink(kOff);
         pendingNode_ = firstNodeOf(kOff);
         fastSuccessor_ = kNull;
       }
@@ -827,7 +862,7 @@ void Model::updateModel(uint8_t s) {
       node(entry.node)->next = nOff;
       k->activity >>= 1;
       if (level == order_) {
-        if (pendingNode_) node(pendingNode_)->successor = kOff;
+        if (pendingNode_) node(pendingNode_)->successor = successorLink(kOff);
         pendingNode_ = nOff;
         fastSuccessor_ = kNull;
       }

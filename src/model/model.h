@@ -29,7 +29,7 @@ struct Node {
   uint8_t symbol;
   uint16_t freq;
   uint32_t next;       // next node of the context, or next free node
-  uint32_t successor;  // highest-level context that followed (highest level only)
+  uint32_t successor;  // highest-level record that followed: successorLink() (highest level only)
 };
 
 struct Context {
@@ -96,6 +96,8 @@ class Model {
     uint64_t keyMask = 0;     // the level's context bytes within a 64-bit load
     int slotShift = 64;       // 64 - log2(hashSize)
     uint8_t* extra = nullptr; // level 7 with a pseudo order: the byte that chose the bucket
+    uint16_t* generation = nullptr;  // highest level: times each record was freed
+    uint32_t passesSinceScan = 0;    // highest level: collection passes since the link scan
   };
 
   struct PathEntry {
@@ -117,6 +119,9 @@ class Model {
   static uint32_t recordIndex(const Level& lv, uint32_t rec) {
     return (rec - lv.contextBase) / uint32_t(sizeof(Context));
   }
+  uint32_t successorLink(uint32_t rec) const;
+  uint32_t successorRecord(uint32_t link) const;
+  void dropStaleSuccessors();
   uint32_t lookupContext();
   void extendNodePool(int level);
   uint32_t takeContext(int level);
@@ -154,6 +159,7 @@ class Model {
   uint8_t* arena_ = nullptr;
   size_t arenaSize_ = 0;
   uint32_t* buckets_ = nullptr;
+  uint16_t* generations_ = nullptr;
   std::vector<EscapeCell> escapes_;
   Level levels_[kLevels];
   uint32_t root_ = 0;
