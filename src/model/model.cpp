@@ -66,7 +66,9 @@ Model::Model(int order, int pseudoOrder, int memoryIndex, bool textMode,
   }
 
   // Offset 0 stays unused so that 0 can mean null.
-  size_t size = 16;
+  // Records start on 32-byte boundaries (the arena is cache-line aligned),
+  // so a record never straddles two cache lines.
+  size_t size = sizeof(Context);
   root_ = static_cast<uint32_t>(size);
   size += sizeof(Context);
   size_t bucketCount = 0;
@@ -79,6 +81,7 @@ Model::Model(int order, int pseudoOrder, int memoryIndex, bool textMode,
     lv.contextCapacity = contextCaps[l];
     lv.nodeBase = static_cast<uint32_t>(size);
     size += size_t(lv.nodeCapacity) * sizeof(Node);
+    size = (size + 63) & ~size_t(63);
     lv.contextBase = static_cast<uint32_t>(size);
     size += size_t(lv.contextCapacity) * sizeof(Context);
     bucketCount += lv.hashSize;
@@ -90,21 +93,17 @@ Model::Model(int order, int pseudoOrder, int memoryIndex, bool textMode,
       size += lv.contextCapacity;
     }
   }
-  arenaSize_ = size;
   // Untouched pages of a large allocation stay unmapped, so a small input
   // costs little even with a large model.
-  arena_ = static_cast<uint8_t*>(std::malloc(size));
+  size = (size + 63) & ~size_t(63);
+  arenaSize_ = size;
+  arena_ = static_cast<uint8_t*>(std::aligned_alloc(64, size));
   uint32_t* buckets = static_cast<uint32_t*>(std::calloc(bucketCount ? bucketCount : 1, 4));
-  const uint32_t topRecords = levels_[order].contextCapacity;
-  generations_ = static_cast<uint16_t*>(std::calloc(topRecords, sizeof(uint16_t)));
-  arenaSize_ += size_t(topRecords) * sizeof(uint16_t);
-  if (!arena_ || !buckets || !generations_) {
+  if (!arena_ || !buckets) {
     std::free(arena_);
     std::free(buckets);
-    std::free(generations_);
     throw std::bad_alloc();
   }
-  levels_[order].generation = generations_;
   buckets_ = buckets;
   for (int l = 1; l <= order; ++l) {
     Level& lv = levels_[l];
@@ -141,7 +140,6 @@ Model::Model(int order, int pseudoOrder, int memoryIndex, bool textMode,
 }
 
 Model::~Model() {
-  std::free(generations_);
   std::free(arena_);
   std::free(buckets_);
 }
@@ -176,6 +174,7 @@ uint32_t Model::takeContext(int level) {
   // order in which free records are reused does not change the output.
   uint32_t c = lv.contextBase + lv.contextsUsed * uint32_t(sizeof(Context));
   ++lv.contextsUsed;
+  context(c)->generation = 0;  // kept from here on, through every reuse
   return c;
 }
 
@@ -197,7 +196,7 @@ void Model::collectGarbage(int level) {
         c->chainNext = lv.contextFree;
         lv.contextFree = cur;
         c->sumFreq = 0;
-        if (lv.generation) ++lv.generation[recordIndex(lv, cur)];
+        if (level == order_) ++c->generation;
         for (uint32_t n = c->firstSymbol.next; n;) {
           Node* nd = node(n);
           const uint32_t nn = nd->next;
@@ -224,15 +223,16 @@ void Model::collectGarbage(int level) {
 uint32_t Model::successorLink(uint32_t rec) const {
   const Level& lv = levels_[order_];
   const uint32_t idx = recordIndex(lv, rec);
-  return (idx + 1) | (uint32_t(lv.generation[idx] & kGenerationMask) << kLinkIndexBits);
+  return (idx + 1) | (uint32_t(context(rec)->generation & kGenerationMask) << kLinkIndexBits);
 }
 
 uint32_t Model::successorRecord(uint32_t link) const {
   if (!link) return kNull;
   const Level& lv = levels_[order_];
   const uint32_t idx = (link & ((1u << kLinkIndexBits) - 1)) - 1;
-  if ((link >> kLinkIndexBits) != (lv.generation[idx] & kGenerationMask)) return kNull;
-  return lv.contextBase + idx * uint32_t(sizeof(Context));
+  const uint32_t rec = lv.contextBase + idx * uint32_t(sizeof(Context));
+  if ((link >> kLinkIndexBits) != (context(rec)->generation & kGenerationMask)) return kNull;
+  return rec;
 }
 
 void Model::dropStaleSuccessors() {

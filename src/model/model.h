@@ -40,11 +40,12 @@ struct Context {
   Node firstSymbol;
   uint32_t lastCoded;
   uint32_t chainNext;  // next record of the bucket, or next free record
+  uint16_t generation; // highest level: times the record was freed (successor tags)
 };
 #pragma pack(pop)
 
 static_assert(sizeof(Node) == 11, "nodes are packed");
-static_assert(sizeof(Context) == 30, "records are packed");
+static_assert(sizeof(Context) == 32, "records are packed into half a cache line");
 
 struct EscapeCell {
   uint16_t esc;
@@ -96,7 +97,6 @@ class Model {
     uint64_t keyMask = 0;     // the level's context bytes within a 64-bit load
     int slotShift = 64;       // 64 - log2(hashSize)
     uint8_t* extra = nullptr; // level 7 with a pseudo order: the byte that chose the bucket
-    uint16_t* generation = nullptr;  // highest level: times each record was freed
     uint32_t passesSinceScan = 0;    // highest level: collection passes since the link scan
   };
 
@@ -108,6 +108,7 @@ class Model {
 
   Node* node(uint32_t off) { return reinterpret_cast<Node*>(arena_ + off); }
   Context* context(uint32_t off) { return reinterpret_cast<Context*>(arena_ + off); }
+  const Context* context(uint32_t off) const { return reinterpret_cast<const Context*>(arena_ + off); }
   static uint32_t firstNodeOf(uint32_t ctx) { return ctx + offsetof(Context, firstSymbol); }
 
   // Lookup and memory.
@@ -117,7 +118,7 @@ class Model {
     return (uint32_t((key * 0x9E3779B97F4A7C15ull) >> lv.slotShift) & ~1u) | (bucket & 1u);
   }
   static uint32_t recordIndex(const Level& lv, uint32_t rec) {
-    return (rec - lv.contextBase) / uint32_t(sizeof(Context));
+    return (rec - lv.contextBase) / uint32_t(sizeof(Context));  // a shift
   }
   uint32_t successorLink(uint32_t rec) const;
   uint32_t successorRecord(uint32_t link) const;
@@ -159,7 +160,6 @@ class Model {
   uint8_t* arena_ = nullptr;
   size_t arenaSize_ = 0;
   uint32_t* buckets_ = nullptr;
-  uint16_t* generations_ = nullptr;
   std::vector<EscapeCell> escapes_;
   Level levels_[kLevels];
   uint32_t root_ = 0;
