@@ -84,10 +84,14 @@ Model::Model(int order, int pseudoOrder, int memoryIndex, bool textMode,
     size = (size + 63) & ~size_t(63);
     lv.contextBase = static_cast<uint32_t>(size);
     size += size_t(lv.contextCapacity) * sizeof(Context);
-    bucketCount += lv.hashSize;
+    // Our table may have more slots than the format has buckets (a slot's
+    // lowest bit is still its bucket's): at most two records per slot.
+    lv.tableSize = lv.hashSize;
+    while (lv.tableSize < lv.contextCapacity / 2) lv.tableSize <<= 1;
+    bucketCount += lv.tableSize;
     lv.keyMask = ~uint64_t(0) >> (64 - 8 * l);
     lv.slotShift = 64;
-    for (uint32_t n = lv.hashSize; n > 1; n >>= 1) --lv.slotShift;
+    for (uint32_t n = lv.tableSize; n > 1; n >>= 1) --lv.slotShift;
     if (l == 7 && pseudoOrder > 0) {
       extraOffset[l] = size;
       size += lv.contextCapacity;
@@ -109,7 +113,7 @@ Model::Model(int order, int pseudoOrder, int memoryIndex, bool textMode,
     Level& lv = levels_[l];
     if (lv.hashSize == 0) continue;
     lv.buckets = buckets;
-    buckets += lv.hashSize;
+    buckets += lv.tableSize;
     if (extraOffset[l]) lv.extra = arena_ + extraOffset[l];
     lv.nodesLinked = 0;
     extendNodePool(l);
@@ -181,7 +185,7 @@ uint32_t Model::takeContext(int level) {
 void Model::collectGarbage(int level) {
   ++counters.garbageCollections;
   Level& lv = levels_[level];
-  for (uint32_t idx = uint32_t(lv.parity); idx < lv.hashSize; idx += 2) {
+  for (uint32_t idx = uint32_t(lv.parity); idx < lv.tableSize; idx += 2) {
     uint32_t prev = kNull;
     uint32_t cur = lv.buckets[idx];
     while (cur) {
@@ -238,7 +242,7 @@ uint32_t Model::successorRecord(uint32_t link) const {
 void Model::dropStaleSuccessors() {
   Level& lv = levels_[order_];
   lv.passesSinceScan = 0;
-  for (uint32_t idx = 0; idx < lv.hashSize; ++idx) {
+  for (uint32_t idx = 0; idx < lv.tableSize; ++idx) {
     for (uint32_t cur = lv.buckets[idx]; cur; cur = context(cur)->chainNext) {
       for (uint32_t n = firstNodeOf(cur); n; n = node(n)->next) {
         Node* nd = node(n);

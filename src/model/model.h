@@ -91,11 +91,12 @@ class Model {
   struct Level {
     uint32_t nodeBase = 0, nodeCapacity = 0, nodeFree = 0, nodesLinked = 0;
     uint32_t contextBase = 0, contextCapacity = 0, contextFree = 0, contextsUsed = 0;
-    uint32_t hashSize = 0;
+    uint32_t hashSize = 0;   // the format's bucket count
+    uint32_t tableSize = 0;  // our slot count: a power of two, >= hashSize
     uint32_t* buckets = nullptr;
     int parity = 0;
     uint64_t keyMask = 0;     // the level's context bytes within a 64-bit load
-    int slotShift = 64;       // 64 - log2(hashSize)
+    int slotShift = 64;       // 64 - log2(tableSize)
     uint8_t* extra = nullptr; // level 7 with a pseudo order: the byte that chose the bucket
     uint32_t passesSinceScan = 0;    // highest level: collection passes since the link scan
   };
