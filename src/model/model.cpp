@@ -294,10 +294,10 @@ uint32_t Model::lookupContext() {
   for (int r = 0; r < repeats; ++r) {
     const int level = currentLevel_;
     Level& lv = levels_[level];
-    // Hashed only here: most steps are coded in the remembered successor and
-    // never look a context up.
+    // Hashed only here (or by the step's prefetch): most steps are coded in
+    // the remembered successor and never look a context up.
     const uint64_t key = historyKey(level);
-    const uint32_t idx = tableSlot(lv, key, logicalBucket(level, history.h));
+    const uint32_t idx = (slotReady_ >> level) & 1 ? slot_[level] : levelSlot(level, key);
     const uint32_t head = lv.buckets[idx];
     uint32_t prev = kNull;
     for (uint32_t cur = head; cur;) {
@@ -738,6 +738,18 @@ void Model::step(Side& side) {
     lastLevel_ = 0;
     updateModel(side.symbol);
     return;
+  }
+
+  // After an escape from the top level, the next escape is likely: fetch the
+  // table slots of the next two levels to be looked up while the top codes.
+  slotReady_ = 0;
+  if (lastLevel_ < order_) {
+    int level = fastSuccessor_ ? row_.nextLevel[order_] : order_;
+    for (int i = 0; i < 2 && level > 0; ++i, level = row_.nextLevel[level]) {
+      slot_[level] = levelSlot(level, historyKey(level));
+      slotReady_ |= 1u << level;
+      __builtin_prefetch(&levels_[level].buckets[slot_[level]]);
+    }
   }
 
   currentLevel_ = order_;

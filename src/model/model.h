@@ -124,6 +124,9 @@ class Model {
   uint32_t successorLink(uint32_t rec) const;
   uint32_t successorRecord(uint32_t link) const;
   void dropStaleSuccessors();
+  uint32_t levelSlot(int level, uint64_t key) const {
+    return tableSlot(levels_[level], key, logicalBucket(level, history.h));
+  }
   uint32_t lookupContext();
   void extendNodePool(int level);
   uint32_t takeContext(int level);
@@ -181,6 +184,8 @@ class Model {
   PathEntry path_[8];
   int pathLength_ = 0;
   uint32_t levelContext_[kLevels] = {};
+  uint32_t slot_[kLevels] = {};  // table slots fetched early this step (slotReady_ bits)
+  uint32_t slotReady_ = 0;
   int currentLevel_ = 0;
   uint32_t current_ = 0;  // record that coded the symbol (or the root)
 
