@@ -331,7 +331,7 @@ uint32_t Model::lookupContext() {
     Context* c = context(rec);
     c->chainNext = lv.buckets[idx];
     lv.buckets[idx] = rec;
-    std::memcpy(c->contextBytes, history.h, size_t(level));
+    std::memcpy(c->contextBytes, history.h, sizeof c->contextBytes);  // only `level` of them are read
     if (lv.extra) lv.extra[recordIndex(lv, rec)] = uint8_t(key >> 56);
     c->activity = kInitialActivity[level];
     c->sumFreq = 0;

@@ -3,13 +3,27 @@
 // session's model; encoder and decoder run the same code paths so their
 // statistics cannot drift apart.
 //
-// Pool invariants:
-// - All records and nodes live in one arena; links are 32-bit byte offsets
-//   into it (0 = null), so the model's memory is what the user chose.
+// Pool invariants (what the format fixes is when pools fill and what a
+// collection frees; where a record or node sits is ours to choose):
+// - All records and nodes live in one cache-aligned arena; links are 32-bit
+//   byte offsets into it (0 = null). Records are 32 bytes on 32-byte
+//   boundaries, so one record is one cache-line access.
 // - A record in a hash chain holds at least one symbol (sumFreq > 0) except
 //   between its creation by the lookup and the update of the same step.
 // - sumFreq equals the sum of the freq of the record's nodes.
-// - Nodes are linked into a level's free list lazily, kNodeChunk at a time.
+// - Nodes are linked into a level's free list lazily, kNodeChunk at a time,
+//   and only when the list is empty; a freed record returns every node of its
+//   list except the first, which lives inside the record.
+// - Collection: a pass over a level visits exactly the records whose
+//   documented bucket (logicalBucket) has the lowest bit equal to the level's
+//   parity, then flips the parity. It frees the visited records of activity 0
+//   and halves the activity of the others. Our table keeps that bucket bit as
+//   the lowest bit of every slot, so a pass walks every other slot; the table
+//   may have more slots than the format has buckets.
+// - Successor links (highest level only) carry the target record's
+//   generation, which counts the times the record was freed; a link whose
+//   tag differs is null, exactly as if the format's scan had cleared it. A
+//   scan clears stale links every 4095 passes, before a 12-bit tag can wrap.
 #pragma once
 
 #include <cstdint>
