@@ -5,8 +5,8 @@ the child process (the machine may be shared: read the ratios). Every
 decompression is checked with cmp. See bench/README.md.
 
   bench/compare.py [--velt BIN] [--runs N] [--orders 4,5,6,8] [--quick]
-                   [--no-others] [--velt-switches "-da"] [FILE...]
-  bench/compare.py --instructions [--orders 5] [--velt-switches "-da"] [FILE...]
+                   [--no-others] [--velt-switches=-da] [FILE...]
+  bench/compare.py --instructions [--orders 5] [--velt-switches=-da] [FILE...]
 """
 import argparse
 import os
