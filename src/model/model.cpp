@@ -103,6 +103,8 @@ Model::Model(int order, int pseudoOrder, int memoryIndex, bool textMode,
   arenaSize_ = size;
   arena_ = static_cast<uint8_t*>(std::aligned_alloc(64, size));
   uint32_t* buckets = static_cast<uint32_t*>(std::calloc(bucketCount ? bucketCount : 1, 4));
+  // Successor links hold a highest-level record index + 1 in kLinkIndexBits.
+  if (levels_[order].contextCapacity >= (1u << kLinkIndexBits)) std::abort();
   if (!arena_ || !buckets) {
     std::free(arena_);
     std::free(buckets);
