@@ -84,9 +84,10 @@ Model::Model(int order, int pseudoOrder, int memoryIndex, bool textMode,
     size = (size + 63) & ~size_t(63);
     lv.contextBase = static_cast<uint32_t>(size);
     size += size_t(lv.contextCapacity) * sizeof(Context);
-    // Our table may have more slots than the format has buckets (a slot's
-    // lowest bit is still its bucket's): at most two records per slot.
-    lv.tableSize = lv.hashSize;
+    // Our table is sized to the level's records, not to the format's bucket
+    // count (a slot's lowest bit is still its bucket's): at most two records
+    // per slot, and no sparse table for a small pool.
+    lv.tableSize = 256;
     while (lv.tableSize < lv.contextCapacity / 2) lv.tableSize <<= 1;
     bucketCount += lv.tableSize;
     lv.keyMask = ~uint64_t(0) >> (64 - 8 * l);

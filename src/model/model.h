@@ -19,7 +19,7 @@
 //   parity, then flips the parity. It frees the visited records of activity 0
 //   and halves the activity of the others. Our table keeps that bucket bit as
 //   the lowest bit of every slot, so a pass walks every other slot; the table
-//   may have more slots than the format has buckets.
+//   is sized to the level's pool, not to the format's bucket count.
 // - Successor links (highest level only) carry the target record's
 //   generation, which counts the times the record was freed; a link whose
 //   tag differs is null, exactly as if the format's scan had cleared it. A
@@ -106,7 +106,7 @@ class Model {
     uint32_t nodeBase = 0, nodeCapacity = 0, nodeFree = 0, nodesLinked = 0;
     uint32_t contextBase = 0, contextCapacity = 0, contextFree = 0, contextsUsed = 0;
     uint32_t hashSize = 0;   // the format's bucket count
-    uint32_t tableSize = 0;  // our slot count: a power of two, >= hashSize
+    uint32_t tableSize = 0;  // our slot count: a power of two >= 256
     uint32_t* buckets = nullptr;
     int parity = 0;
     uint64_t keyMask = 0;     // the level's context bytes within a 64-bit load
