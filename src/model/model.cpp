@@ -15,6 +15,9 @@ namespace velt::model {
 namespace {
 
 constexpr uint32_t kNull = 0;
+constexpr int kLinkIndexBits = 20;
+constexpr uint32_t kGenerationMask = 0xFFF;
+constexpr uint32_t kGenerationPeriod = kGenerationMask;
 constexpr uint8_t kCapitalMarker = 0xFD;
 
 // Exchanges what two list positions hold; the links stay. Copies by value:
@@ -63,7 +66,9 @@ Model::Model(int order, int pseudoOrder, int memoryIndex, bool textMode,
   }
 
   // Offset 0 stays unused so that 0 can mean null.
-  size_t size = 16;
+  // Records start on 32-byte boundaries (the arena is cache-line aligned),
+  // so a record never straddles two cache lines.
+  size_t size = sizeof(Context);
   root_ = static_cast<uint32_t>(size);
   size += sizeof(Context);
   size_t bucketCount = 0;
@@ -76,22 +81,31 @@ Model::Model(int order, int pseudoOrder, int memoryIndex, bool textMode,
     lv.contextCapacity = contextCaps[l];
     lv.nodeBase = static_cast<uint32_t>(size);
     size += size_t(lv.nodeCapacity) * sizeof(Node);
+    size = (size + 63) & ~size_t(63);
     lv.contextBase = static_cast<uint32_t>(size);
     size += size_t(lv.contextCapacity) * sizeof(Context);
-    bucketCount += lv.hashSize;
+    // Our table is sized to the level's records, not to the format's bucket
+    // count (a slot's lowest bit is still its bucket's): at most two records
+    // per slot, and no sparse table for a small pool.
+    lv.tableSize = 256;
+    while (lv.tableSize < lv.contextCapacity / 2) lv.tableSize <<= 1;
+    bucketCount += lv.tableSize;
     lv.keyMask = ~uint64_t(0) >> (64 - 8 * l);
     lv.slotShift = 64;
-    for (uint32_t n = lv.hashSize; n > 1; n >>= 1) --lv.slotShift;
+    for (uint32_t n = lv.tableSize; n > 1; n >>= 1) --lv.slotShift;
     if (l == 7 && pseudoOrder > 0) {
       extraOffset[l] = size;
       size += lv.contextCapacity;
     }
   }
-  arenaSize_ = size;
   // Untouched pages of a large allocation stay unmapped, so a small input
   // costs little even with a large model.
-  arena_ = static_cast<uint8_t*>(std::malloc(size));
+  size = (size + 63) & ~size_t(63);
+  arenaSize_ = size;
+  arena_ = static_cast<uint8_t*>(std::aligned_alloc(64, size));
   uint32_t* buckets = static_cast<uint32_t*>(std::calloc(bucketCount ? bucketCount : 1, 4));
+  // Successor links hold a highest-level record index + 1 in kLinkIndexBits.
+  if (levels_[order].contextCapacity >= (1u << kLinkIndexBits)) std::abort();
   if (!arena_ || !buckets) {
     std::free(arena_);
     std::free(buckets);
@@ -102,7 +116,7 @@ Model::Model(int order, int pseudoOrder, int memoryIndex, bool textMode,
     Level& lv = levels_[l];
     if (lv.hashSize == 0) continue;
     lv.buckets = buckets;
-    buckets += lv.hashSize;
+    buckets += lv.tableSize;
     if (extraOffset[l]) lv.extra = arena_ + extraOffset[l];
     lv.nodesLinked = 0;
     extendNodePool(l);
@@ -167,13 +181,14 @@ uint32_t Model::takeContext(int level) {
   // order in which free records are reused does not change the output.
   uint32_t c = lv.contextBase + lv.contextsUsed * uint32_t(sizeof(Context));
   ++lv.contextsUsed;
+  context(c)->generation = 0;  // kept from here on, through every reuse
   return c;
 }
 
 void Model::collectGarbage(int level) {
   ++counters.garbageCollections;
   Level& lv = levels_[level];
-  for (uint32_t idx = uint32_t(lv.parity); idx < lv.hashSize; idx += 2) {
+  for (uint32_t idx = uint32_t(lv.parity); idx < lv.tableSize; idx += 2) {
     uint32_t prev = kNull;
     uint32_t cur = lv.buckets[idx];
     while (cur) {
@@ -188,6 +203,7 @@ void Model::collectGarbage(int level) {
         c->chainNext = lv.contextFree;
         lv.contextFree = cur;
         c->sumFreq = 0;
+        if (level == order_) ++c->generation;
         for (uint32_t n = c->firstSymbol.next; n;) {
           Node* nd = node(n);
           const uint32_t nn = nd->next;
@@ -199,18 +215,44 @@ void Model::collectGarbage(int level) {
       cur = next;
     }
   }
-  if (level == order_) {
-    // Successor links into freed records would lead the next symbol astray.
-    for (uint32_t idx = 0; idx < lv.hashSize; ++idx) {
-      for (uint32_t cur = lv.buckets[idx]; cur; cur = context(cur)->chainNext) {
-        for (uint32_t n = firstNodeOf(cur); n; n = node(n)->next) {
-          Node* nd = node(n);
-          if (nd->successor && context(nd->successor)->sumFreq == 0) nd->successor = kNull;
-        }
+  // Links into the records freed here are now stale; their generation tags
+  // tell them apart (see successorLink). The tags have 12 bits, so a record can
+  // be freed at most 4095 times before a link to it must have been checked:
+  // every 4095 passes, stale links are dropped as a whole-level scan would.
+  if (level == order_ && ++lv.passesSinceScan == kGenerationPeriod) dropStaleSuccessors();
+  lv.parity ^= 1;
+}
+
+// A successor link names a highest-level record by index + 1 (20 bits; 0 is
+// null) and carries the record's generation (12 bits) from when it was made.
+// The format drops a link as soon as a collection frees its record: a link
+// whose tag no longer matches is exactly such a link.
+uint32_t Model::successorLink(uint32_t rec) const {
+  const Level& lv = levels_[order_];
+  const uint32_t idx = recordIndex(lv, rec);
+  return (idx + 1) | (uint32_t(context(rec)->generation & kGenerationMask) << kLinkIndexBits);
+}
+
+uint32_t Model::successorRecord(uint32_t link) const {
+  if (!link) return kNull;
+  const Level& lv = levels_[order_];
+  const uint32_t idx = (link & ((1u << kLinkIndexBits) - 1)) - 1;
+  const uint32_t rec = lv.contextBase + idx * uint32_t(sizeof(Context));
+  if ((link >> kLinkIndexBits) != (context(rec)->generation & kGenerationMask)) return kNull;
+  return rec;
+}
+
+void Model::dropStaleSuccessors() {
+  Level& lv = levels_[order_];
+  lv.passesSinceScan = 0;
+  for (uint32_t idx = 0; idx < lv.tableSize; ++idx) {
+    for (uint32_t cur = lv.buckets[idx]; cur; cur = context(cur)->chainNext) {
+      for (uint32_t n = firstNodeOf(cur); n; n = node(n)->next) {
+        Node* nd = node(n);
+        if (nd->successor && !successorRecord(nd->successor)) nd->successor = kNull;
       }
     }
   }
-  lv.parity ^= 1;
 }
 
 // ---------------------------------------------------------------------------
@@ -255,8 +297,10 @@ uint32_t Model::lookupContext() {
   for (int r = 0; r < repeats; ++r) {
     const int level = currentLevel_;
     Level& lv = levels_[level];
-    const uint64_t key = slotKey_[level];
-    const uint32_t idx = slot_[level];
+    // Hashed only here (or by the step's prefetch): most steps are coded in
+    // the remembered successor and never look a context up.
+    const uint64_t key = historyKey(level);
+    const uint32_t idx = (slotReady_ >> level) & 1 ? slot_[level] : levelSlot(level, key);
     const uint32_t head = lv.buckets[idx];
     uint32_t prev = kNull;
     for (uint32_t cur = head; cur;) {
@@ -290,7 +334,7 @@ uint32_t Model::lookupContext() {
     Context* c = context(rec);
     c->chainNext = lv.buckets[idx];
     lv.buckets[idx] = rec;
-    std::memcpy(c->contextBytes, history.h, size_t(level));
+    std::memcpy(c->contextBytes, history.h, sizeof c->contextBytes);  // only `level` of them are read
     if (lv.extra) lv.extra[recordIndex(lv, rec)] = uint8_t(key >> 56);
     c->activity = kInitialActivity[level];
     c->sumFreq = 0;
@@ -699,14 +743,16 @@ void Model::step(Side& side) {
     return;
   }
 
-  // Every level's slot is known from the history alone: fetch them all now
-  // so the walk down the levels does not wait for each in turn.
-  for (int level = order_; level > 0; level = row_.nextLevel[level]) {
-    const Level& lv = levels_[level];
-    const uint64_t key = historyKey(level);
-    slotKey_[level] = key;
-    slot_[level] = tableSlot(lv, key, logicalBucket(level, history.h));
-    __builtin_prefetch(&lv.buckets[slot_[level]]);
+  // After an escape from the top level, the next escape is likely: fetch the
+  // table slots of the next two levels to be looked up while the top codes.
+  slotReady_ = 0;
+  if (lastLevel_ < order_) {
+    int level = fastSuccessor_ ? row_.nextLevel[order_] : order_;
+    for (int i = 0; i < 2 && level > 0; ++i, level = row_.nextLevel[level]) {
+      slot_[level] = levelSlot(level, historyKey(level));
+      slotReady_ |= 1u << level;
+      __builtin_prefetch(&levels_[level].buckets[slot_[level]]);
+    }
   }
 
   currentLevel_ = order_;
@@ -775,10 +821,10 @@ void Model::updateModel(uint8_t s) {
       if (k->activity < kActivityCap[level]) k->activity = static_cast<uint8_t>(k->activity + 16);
       if (level == order_) {
         if (pendingNode_) {
-          node(pendingNode_)->successor = kOff;
+          node(pendingNode_)->successor = successorLink(kOff);
           pendingNode_ = kNull;
         }
-        fastSuccessor_ = n->successor;
+        fastSuccessor_ = successorRecord(n->successor);
       }
     } else if (k->sumFreq == 0) {
       int32_t freq;
@@ -796,7 +842,7 @@ void Model::updateModel(uint8_t s) {
       k->firstSymbol.successor = kNull;
       k->sumFreq = static_cast<uint16_t>(freq);
       if (level == order_) {
-        if (pendingNode_) node(pendingNode_)->successor = kOff;
+        if (pendingNode_) node(pendingNode_)->successor = successorLink(kOff);
         pendingNode_ = firstNodeOf(kOff);
         fastSuccessor_ = kNull;
       }
@@ -835,7 +881,7 @@ void Model::updateModel(uint8_t s) {
       node(entry.node)->next = nOff;
       k->activity >>= 1;
       if (level == order_) {
-        if (pendingNode_) node(pendingNode_)->successor = kOff;
+        if (pendingNode_) node(pendingNode_)->successor = successorLink(kOff);
         pendingNode_ = nOff;
         fastSuccessor_ = kNull;
       }

@@ -3,13 +3,27 @@
 // session's model; encoder and decoder run the same code paths so their
 // statistics cannot drift apart.
 //
-// Pool invariants:
-// - All records and nodes live in one arena; links are 32-bit byte offsets
-//   into it (0 = null), so the model's memory is what the user chose.
+// Pool invariants (what the format fixes is when pools fill and what a
+// collection frees; where a record or node sits is ours to choose):
+// - All records and nodes live in one cache-aligned arena; links are 32-bit
+//   byte offsets into it (0 = null). Records are 32 bytes on 32-byte
+//   boundaries, so one record is one cache-line access.
 // - A record in a hash chain holds at least one symbol (sumFreq > 0) except
 //   between its creation by the lookup and the update of the same step.
 // - sumFreq equals the sum of the freq of the record's nodes.
-// - Nodes are linked into a level's free list lazily, kNodeChunk at a time.
+// - Nodes are linked into a level's free list lazily, kNodeChunk at a time,
+//   and only when the list is empty; a freed record returns every node of its
+//   list except the first, which lives inside the record.
+// - Collection: a pass over a level visits exactly the records whose
+//   documented bucket (logicalBucket) has the lowest bit equal to the level's
+//   parity, then flips the parity. It frees the visited records of activity 0
+//   and halves the activity of the others. Our table keeps that bucket bit as
+//   the lowest bit of every slot, so a pass walks every other slot; the table
+//   is sized to the level's pool, not to the format's bucket count.
+// - Successor links (highest level only) carry the target record's
+//   generation, which counts the times the record was freed; a link whose
+//   tag differs is null, exactly as if the format's scan had cleared it. A
+//   scan clears stale links every 4095 passes, before a 12-bit tag can wrap.
 #pragma once
 
 #include <cstdint>
@@ -30,7 +44,7 @@ struct Node {
   uint8_t symbol;
   uint16_t freq;
   uint32_t next;       // next node of the context, or next free node
-  uint32_t successor;  // highest-level context that followed (highest level only)
+  uint32_t successor;  // highest-level record that followed: successorLink() (highest level only)
 };
 
 struct Context {
@@ -41,11 +55,12 @@ struct Context {
   Node firstSymbol;
   uint32_t lastCoded;
   uint32_t chainNext;  // next record of the bucket, or next free record
+  uint16_t generation; // highest level: times the record was freed (successor tags)
 };
 #pragma pack(pop)
 
 static_assert(sizeof(Node) == 11, "nodes are packed");
-static_assert(sizeof(Context) == 30, "records are packed");
+static_assert(sizeof(Context) == 32, "records are packed into half a cache line");
 
 struct EscapeCell {
   uint16_t esc;
@@ -91,12 +106,14 @@ class Model {
   struct Level {
     uint32_t nodeBase = 0, nodeCapacity = 0, nodeFree = 0, nodesLinked = 0;
     uint32_t contextBase = 0, contextCapacity = 0, contextFree = 0, contextsUsed = 0;
-    uint32_t hashSize = 0;
+    uint32_t hashSize = 0;   // the format's bucket count
+    uint32_t tableSize = 0;  // our slot count: a power of two >= 256
     uint32_t* buckets = nullptr;
     int parity = 0;
     uint64_t keyMask = 0;     // the level's context bytes within a 64-bit load
-    int slotShift = 64;       // 64 - log2(hashSize)
+    int slotShift = 64;       // 64 - log2(tableSize)
     uint8_t* extra = nullptr; // level 7 with a pseudo order: the byte that chose the bucket
+    uint32_t passesSinceScan = 0;    // highest level: collection passes since the link scan
   };
 
   struct PathEntry {
@@ -107,6 +124,7 @@ class Model {
 
   Node* node(uint32_t off) { return reinterpret_cast<Node*>(arena_ + off); }
   Context* context(uint32_t off) { return reinterpret_cast<Context*>(arena_ + off); }
+  const Context* context(uint32_t off) const { return reinterpret_cast<const Context*>(arena_ + off); }
   static uint32_t firstNodeOf(uint32_t ctx) { return ctx + offsetof(Context, firstSymbol); }
 
   // Lookup and memory.
@@ -116,7 +134,13 @@ class Model {
     return (uint32_t((key * 0x9E3779B97F4A7C15ull) >> lv.slotShift) & ~1u) | (bucket & 1u);
   }
   static uint32_t recordIndex(const Level& lv, uint32_t rec) {
-    return (rec - lv.contextBase) / uint32_t(sizeof(Context));
+    return (rec - lv.contextBase) / uint32_t(sizeof(Context));  // a shift
+  }
+  uint32_t successorLink(uint32_t rec) const;
+  uint32_t successorRecord(uint32_t link) const;
+  void dropStaleSuccessors();
+  uint32_t levelSlot(int level, uint64_t key) const {
+    return tableSlot(levels_[level], key, logicalBucket(level, history.h));
   }
   uint32_t lookupContext();
   void extendNodePool(int level);
@@ -175,8 +199,8 @@ class Model {
   PathEntry path_[8];
   int pathLength_ = 0;
   uint32_t levelContext_[kLevels] = {};
-  uint64_t slotKey_[kLevels] = {};  // this step's key and table slot per level
-  uint32_t slot_[kLevels] = {};
+  uint32_t slot_[kLevels] = {};  // table slots fetched early this step (slotReady_ bits)
+  uint32_t slotReady_ = 0;
   int currentLevel_ = 0;
   uint32_t current_ = 0;  // record that coded the symbol (or the root)
 

@@ -1,0 +1,211 @@
+#!/usr/bin/env python3
+"""Velt against its peer, 7-Zip's PPMd at the same order and memory, plus xz -9,
+bzip2 -9 and zstd -19, on the same files in the same run. Times are user CPU of
+the child process (the machine may be shared: read the ratios). Every
+decompression is checked with cmp. See bench/README.md.
+
+  bench/compare.py [--velt BIN] [--runs N] [--orders 4,5,6,8] [--quick]
+                   [--no-others] [--velt-switches=-da] [FILE...]
+  bench/compare.py --instructions [--orders 5] [--velt-switches=-da] [FILE...]
+"""
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SHARED = os.path.normpath(os.path.join(HERE, "..", "..", "shared"))
+CORPUS = os.path.join(SHARED, "corpus")
+
+
+def english_4mb(work):
+    """4 MiB of English: the corpus's four long texts in turn, repeated."""
+    path = os.path.join(work, "english4mb.txt")
+    parts = [open(os.path.join(CORPUS, "text", n), "rb").read()
+             for n in ("alice29.txt", "asyoulik.txt", "lcet10.txt", "plrabn12.txt")]
+    out = bytearray()
+    i = 0
+    while len(out) < 4 << 20:
+        out += parts[i % len(parts)]
+        i += 1
+    with open(path, "wb") as f:
+        f.write(out[:4 << 20])
+    return path
+
+
+def default_files(work, velt):
+    exe = "/usr/bin/cmake" if os.path.exists("/usr/bin/cmake") else velt
+    return [english_4mb(work), os.path.join(CORPUS, "text", "lcet10.txt"),
+            os.path.join(CORPUS, "binary", "kennedy.xls"), exe,
+            os.path.join(CORPUS, "ru", "rachinskii.866")]
+
+
+def run(cmd, stdout=None):
+    """Runs cmd; returns (user seconds, peak RSS in KiB) of the child. User time
+    comes from wait4 (microseconds); the peak from GNU time, since a child forked
+    from this interpreter would inherit its resident high-water mark."""
+    rss_file = os.path.join(tempfile.gettempdir(), f"velt-bench-rss-{os.getpid()}")
+    with open(os.devnull, "wb") as devnull:
+        p = subprocess.Popen(["/usr/bin/time", "-f", "%M", "-o", rss_file, *cmd],
+                             stdout=stdout or devnull, stderr=devnull)
+        _, status, ru = os.wait4(p.pid, 0)
+    if os.waitstatus_to_exitcode(status) != 0:
+        sys.exit("failed: " + " ".join(cmd))
+    with open(rss_file) as f:
+        rss = int(f.read().split()[-1])
+    os.remove(rss_file)
+    return ru.ru_utime, rss
+
+
+def memory_for(order):
+    return 50 if order >= 8 else 20
+
+
+def tools(args, order):
+    """name -> (compress argv(in, out), decompress argv(in, out) or stdout-writing, suffix)."""
+    mem = memory_for(order)
+    sw = args.velt_switches.split()
+    t = {
+        "velt": (lambda i, o: [args.velt, "e", "-si", f"-o{order}", f"-m:{mem}", *sw, i, o],
+                 lambda i, o: [args.velt, "d", "-si", i, o], False),
+        "ppmd": (lambda i, o: ["7zz", "a", "-bd", "-bso0", "-t7z", "-mmt1",
+                               f"-m0=PPMd:o={order}:mem={mem}m", o, i],
+                 lambda i, o: ["7zz", "e", "-bd", "-bso0", "-so", i], True),
+    }
+    if not args.no_others:
+        t["xz -9"] = (lambda i, o: ["sh", "-c", f"xz -9 -T1 -c '{i}' > '{o}'"],
+                      lambda i, o: ["xz", "-d", "-c", i], True)
+        t["bzip2 -9"] = (lambda i, o: ["sh", "-c", f"bzip2 -9 -c '{i}' > '{o}'"],
+                         lambda i, o: ["bzip2", "-d", "-c", i], True)
+        t["zstd -19"] = (lambda i, o: ["zstd", "-q", "-19", "-T1", "-f", i, "-o", o],
+                         lambda i, o: ["zstd", "-q", "-d", "-c", i], True)
+    return t
+
+
+def measure(cmd_c, cmd_d, to_stdout, src, work, runs):
+    out = os.path.join(work, "packed.pk")
+    back = os.path.join(work, "restored")
+    ct, dt, rss = [], [], 0
+    for _ in range(runs):
+        if os.path.exists(out):
+            os.remove(out)
+        u, m = run(cmd_c(src, out))
+        ct.append(u)
+        rss = max(rss, m)
+    size = os.path.getsize(out)
+    for _ in range(runs):
+        if os.path.exists(back):
+            os.remove(back)
+        if to_stdout:
+            with open(back, "wb") as f:
+                u, m = run(cmd_d(out, back), stdout=f)
+        else:
+            u, m = run(cmd_d(out, back))
+        dt.append(u)
+        rss = max(rss, m)
+    if subprocess.call(["cmp", "-s", src, back]) != 0:
+        sys.exit(f"DECOMPRESSION DIFFERS: {' '.join(cmd_c(src, out))}")
+    return size, ct, dt, rss
+
+
+def speed_table(args, files, work):
+    print(f"user CPU, {args.runs} runs each; MB/s = 1e6 bytes/s of input; "
+          f"ratio = Velt min time / PPMd min time; all decompressions checked with cmp")
+    hdr = (f"{'file':<16} {'o':>2} {'tool':<9} {'size':>9} {'bpb':>6} "
+           f"{'c MB/s best/med':>15} {'d MB/s best/med':>15} {'peak MB':>8} {'c ratio':>8} {'d ratio':>8}")
+    print(hdr)
+    print("-" * len(hdr))
+    for src in files:
+        n = os.path.getsize(src)
+        name = os.path.basename(src)[:16]
+        for order in args.orders:
+            res = {}
+            for tool, (c, d, so) in tools(args, order).items():
+                if tool not in ("velt", "ppmd") and order != args.orders[0]:
+                    continue  # the others do not take an order: once per file
+                res[tool] = measure(c, d, so, src, work, args.runs)
+            for tool, (size, ct, dt, rss) in res.items():
+                def mbs(ts):
+                    return f"{n / 1e6 / max(min(ts), 1e-6):6.2f}/{n / 1e6 / max(statistics.median(ts), 1e-6):<6.2f}"
+                # from the minimum and the median time
+                ratio_c = ratio_d = ""
+                if tool == "velt" and "ppmd" in res:
+                    ratio_c = f"{min(ct) / max(min(res['ppmd'][1]), 1e-6):8.2f}"
+                    ratio_d = f"{min(dt) / max(min(res['ppmd'][2]), 1e-6):8.2f}"
+                print(f"{name:<16} {order if tool in ('velt', 'ppmd') else '':>2} {tool:<9} {size:>9} "
+                      f"{size * 8 / n:6.3f} {mbs(ct):>15} {mbs(dt):>15} {rss / 1024:8.1f} {ratio_c:>8} {ratio_d:>8}")
+                sys.stdout.flush()
+
+
+def instructions(args, files, work):
+    """Exact instruction counts (valgrind cachegrind, no cache simulation)."""
+    print("instructions per input byte (valgrind --tool=cachegrind --cache-sim=no)")
+    print(f"{'file':<16} {'o':>2} {'velt c':>8} {'velt d':>8} {'ppmd c':>8} {'ppmd d':>8}")
+    for src in files:
+        n = os.path.getsize(src)
+        for order in args.orders:
+            row = []
+            for tool in ("velt", "ppmd"):
+                c, d, so = tools(args, order)[tool]
+                out = os.path.join(work, "packed.pk")
+                back = os.path.join(work, "restored")
+                for p in (out, back):
+                    if os.path.exists(p):
+                        os.remove(p)
+                for cmd, stdout in ((c(src, out), None), (d(out, back), so)):
+                    log = os.path.join(work, "cg.log")
+                    vg = ["valgrind", "--tool=cachegrind", "--cache-sim=no",
+                          "--cachegrind-out-file=/dev/null", f"--log-file={log}", *cmd]
+                    if stdout:
+                        with open(back, "wb") as f:
+                            subprocess.run(vg, stdout=f, check=True)
+                    else:
+                        subprocess.run(vg, check=True, stdout=subprocess.DEVNULL)
+                    refs = 0
+                    for line in open(log):
+                        if "I" in line and "refs:" in line:
+                            refs = int(line.split("refs:")[1].replace(",", "").split()[0])
+                    row.append(refs / n)
+                if subprocess.call(["cmp", "-s", src, back]) != 0:
+                    sys.exit(f"DECOMPRESSION DIFFERS: {tool} {src}")
+            print(f"{os.path.basename(src)[:16]:<16} {order:>2} " + " ".join(f"{v:8.0f}" for v in row))
+            sys.stdout.flush()
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("files", nargs="*")
+    ap.add_argument("--velt", default=os.path.join(HERE, "..", "build", "velt"))
+    ap.add_argument("--runs", type=int, default=5)
+    ap.add_argument("--orders", default="4,5,6,8")
+    ap.add_argument("--velt-switches", default="", help='extra velt switches, e.g. "-da"')
+    ap.add_argument("--no-others", action="store_true", help="only Velt and PPMd")
+    ap.add_argument("--quick", action="store_true", help="1 run, orders 5,6, English 4 MB and lcet10")
+    ap.add_argument("--instructions", action="store_true", help="instruction counts per byte instead of times")
+    args = ap.parse_args()
+    args.velt = os.path.abspath(args.velt)
+    args.orders = [int(o) for o in args.orders.split(",")]
+    for tool in ("7zz",):
+        if not shutil.which(tool):
+            sys.exit(f"{tool} not found")
+    with tempfile.TemporaryDirectory() as work:
+        files = args.files or default_files(work, args.velt)
+        if args.quick:
+            args.runs = 1
+            args.orders = [5, 6]
+            args.no_others = True
+            if not args.files:
+                files = files[:2]
+        if args.instructions:
+            if not args.files:
+                files = [os.path.join(CORPUS, "text", "plrabn12.txt")]
+            instructions(args, files, work)
+        else:
+            speed_table(args, files, work)
+
+
+if __name__ == "__main__":
+    main()
