@@ -157,9 +157,8 @@ TEST(Golden, GeneratedInputsKeepTheirBytesAtEveryOrder) {
   for (const auto& [input, switches] : cases) {
     const std::vector<uint8_t>& data = inputNamed(input);
     Settings s = test::settingsFromSwitches(switches);
-    s.verbose = false;
-    EncodeResult er;
-    const std::vector<uint8_t> packed = compress(data.data(), data.size(), s, &er);
+    EncodeDetails er;
+    const std::vector<uint8_t> packed = encodeBuffer(data.data(), data.size(), s, &er);
     collections += er.counters.garbageCollections;
     extensions += er.counters.poolExtensions;
     if (record) {
@@ -178,8 +177,8 @@ TEST(Golden, GeneratedInputsKeepTheirBytesAtEveryOrder) {
     EXPECT_EQ(er.counters.garbageCollections, g.garbageCollections) << input << " " << switches;
     EXPECT_EQ(er.counters.poolExtensions, g.poolExtensions) << input << " " << switches;
     if (switches.find("-da") != std::string::npos) {
-      DecodeResult dr;
-      const std::vector<uint8_t> restored = decompress(packed.data(), packed.size(), &dr);
+      DecodeDetails dr;
+      const std::vector<uint8_t> restored = decodeBuffer(packed.data(), packed.size(), &dr);
       EXPECT_TRUE(dr.crcOk()) << input << " " << switches;
       EXPECT_TRUE(restored == data) << input << " " << switches;
       EXPECT_EQ(dr.counters.garbageCollections, er.counters.garbageCollections);
@@ -213,8 +212,7 @@ TEST(Golden, SharedGarbageCollectionVectors) {
     while (words >> w) switches += w + " ";
     const std::vector<uint8_t>& data = in == "all.bin" ? all : text;
     Settings s = test::settingsFromSwitches(switches);
-    s.verbose = false;
-    const std::vector<uint8_t> ours = compress(data.data(), data.size(), s);
+    const std::vector<uint8_t> ours = encodeBuffer(data.data(), data.size(), s);
     const std::vector<uint8_t> expected = test::readFile(gc + "/" + out);
     if (ours != expected) {
       size_t i = 0;  // first difference

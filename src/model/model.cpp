@@ -258,9 +258,10 @@ void Model::dropStaleSuccessors() {
 // ---------------------------------------------------------------------------
 // Lookup
 
-// The documented bucket of a context, from its bytes (h[0] newest). The
-// format fixes which records exist and which of these buckets each belongs
-// to; it matters to the collector, which visits every other bucket per pass.
+// The format's bucket function of a context, from its bytes (h[0] newest).
+// The format fixes which records exist and which bucket each belongs to; only
+// the bucket's low bit is used here, by the collector, which frees from every
+// other bucket per pass.
 uint32_t Model::logicalBucket(int level, const uint8_t* h) const {
   const auto& T = kCrc16Table;
   const uint32_t h0 = h[0], h1 = h[1], h2 = h[2], h3 = h[3], h4 = h[4], h5 = h[5];
@@ -277,11 +278,11 @@ uint32_t Model::logicalBucket(int level, const uint8_t* h) const {
   }
 }
 
-// Within one documented bucket no two records share their context bytes, so
+// Within one of the format's buckets no two records share their context bytes, so
 // a record is identified by its bytes plus, at level 7 with a pseudo order,
 // the eighth or ninth byte back that chose its bucket. Records are filed in
 // our own table under a well-mixed hash of that key, in a slot whose lowest
-// bit is the documented bucket's: the documented formulas cluster badly on
+// bit is the format bucket's: the format's bucket function clusters badly on
 // binary data, where a record sits changes nothing in the output, and the
 // collector still finds each pass's half of the records in every other slot.
 uint64_t Model::historyKey(int level) const {

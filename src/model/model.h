@@ -14,8 +14,10 @@
 // - Nodes are linked into a level's free list lazily, kNodeChunk at a time,
 //   and only when the list is empty; a freed record returns every node of its
 //   list except the first, which lives inside the record.
-// - Collection: a pass over a level visits exactly the records whose
-//   documented bucket (logicalBucket) has the lowest bit equal to the level's
+// - Collection: the low bit of the format's bucket function (logicalBucket,
+//   a hash of the context bytes that is part of the stream format) decides
+//   which records a collection pass may free. A pass over a level visits
+//   exactly the records whose bucket has that bit equal to the level's
 //   parity, then flips the parity. It frees the visited records of activity 0
 //   and halves the activity of the others. Our table keeps that bucket bit as
 //   the lowest bit of every slot, so a pass walks every other slot; the table
