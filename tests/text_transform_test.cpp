@@ -225,16 +225,24 @@ TEST(TextRoundTrip, GeneratedTextsUnderEveryFlagSet) {
 }
 
 TEST(TextBlocks, BlocksEndAfterNonDelimiterTokens) {
-  // Words of 8 bytes: the first block ends at the first letter token after
-  // 0x20000 stage-1 bytes, never inside a run of delimiters.
-  std::string s;
-  while (s.size() < 0x50000) s += "abcdefg ";
-  s += std::string(5000, ' ') + "z end";
-  const EncodedText e = encodeText(bytesOf(s), textFlags("unwrap"));
-  ASSERT_GE(e.blocks.size(), 3u);
-  EXPECT_EQ(e.blocks[0].bytes.size(), 0x20001u);
-  EXPECT_EQ(e.blocks[0].bytes.back(), 'a');
-  expectTextRoundTrip(bytesOf(s), textFlags("unwrap"));
+  // Words of 8 bytes: a block ends with the first letter that brings it to
+  // 0x20000 stage-1 bytes or more, never inside a run of delimiters. One
+  // more letter in front puts a letter exactly on the 0x20000th byte.
+  const struct {
+    const char* prefix;
+    size_t size;
+    char last;
+  } cases[] = {{"", 0x20001, 'a'}, {"x", 0x20000, 'g'}};
+  for (const auto& c : cases) {
+    std::string s = c.prefix;
+    while (s.size() < 0x50000) s += "abcdefg ";
+    s += std::string(5000, ' ') + "z end";
+    const EncodedText e = encodeText(bytesOf(s), textFlags("unwrap"));
+    ASSERT_GE(e.blocks.size(), 3u);
+    EXPECT_EQ(e.blocks[0].bytes.size(), c.size) << c.prefix;
+    EXPECT_EQ(e.blocks[0].bytes.back(), c.last) << c.prefix;
+    expectTextRoundTrip(bytesOf(s), textFlags("unwrap"));
+  }
 }
 
 TEST(TextBlocks, ManyBlocks) {
