@@ -1,13 +1,12 @@
-// Damaged streams: truncations, changed bytes and flipped bits over header
-// and body, decoded in-process. Each must end in exactly one of three ways:
-// the exact original with the CRC right, velt::Error (Corrupt or BadHeader),
-// or a CRC mismatch. The output stays bounded whatever the header claims.
+// Damaged streams, decoded in-process: a sweep of truncations, a table of
+// header fields, overclaimed lengths. Each must end in exactly one of three
+// ways: the exact original with the CRC right, velt::Error (Corrupt or
+// BadHeader), or a CRC mismatch; the output stays bounded whatever the header
+// claims. Random damage is left to the fuzzers.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstring>
-#include <iostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -62,9 +61,8 @@ enum Ending {
   kOther,
   kEndings
 };
-const char* const kEndingNames[kEndings] = {"exact",        "corrupt",    "bad-header",
-                                            "foreign",      "crc-mismatch", "undetected",
-                                            "runaway",      "other"};
+const char* const kEndingNames[kEndings] = {"exact",        "corrupt",    "bad-header", "foreign",
+                                            "crc-mismatch", "undetected", "runaway",    "other"};
 
 // Anything past this is garbage no damage may produce.
 constexpr size_t kOutputLimit = 64u << 20;
@@ -104,19 +102,6 @@ size_t outputBound(const std::vector<uint8_t>& original, int32_t codedLength, bo
   return std::max(original.size(), std::min(fromHeader, kOutputLimit));
 }
 
-struct Tally {
-  int count[kEndings] = {};
-  int cases = 0;
-  size_t maxExcess = 0;  // largest output beyond the original's size
-  std::string summary() const {
-    std::ostringstream s;
-    s << cases << " cases:";
-    for (int e = 0; e < kEndings; ++e) s << " " << kEndingNames[e] << "=" << count[e];
-    s << " max-excess-bytes=" << maxExcess;
-    return s.str();
-  }
-};
-
 struct Subject {
   std::string name;
   std::vector<uint8_t> original;
@@ -135,39 +120,32 @@ Subject makeSubject(const std::string& name, std::vector<uint8_t> original,
   s.name = name;
   s.original = std::move(original);
   EncodeDetails er;
-  s.stream = encodeBuffer(s.original.data(), s.original.size(), settingsFromSwitches(switches), &er);
+  s.stream =
+      encodeBuffer(s.original.data(), s.original.size(), settingsFromSwitches(switches), &er);
   s.text = er.settings.textTransform;
   MemorySource in(s.stream.data(), s.stream.size());
   s.headerSize = readStreamHeader(in).size;
   return s;
 }
 
-// Slices of about 24 KB: long enough to reach every stage and a few
-// progress steps, short enough for thousands of decodes under sanitizers.
+// Slices of 24 KB: long enough to reach every stage and a few progress
+// steps, short enough for hundreds of decodes under the sanitizers.
 constexpr size_t kSlice = 24 * 1024;
 
 const std::vector<Subject>& subjects() {
   static const std::vector<Subject> all = [] {
     std::vector<Subject> v;
-    v.push_back(
-        makeSubject("text", slice(readFile(corpusPath("text/alice29.txt")), 0, kSlice), ""));
-    v.push_back(
-        makeSubject("binary", slice(readFile(corpusPath("binary/kennedy.xls")), 0, kSlice), ""));
-    const std::vector<uint8_t> exe = readFile(VELT_BINARY);
-    v.push_back(makeSubject("executable", slice(exe, exe.size() / 4, kSlice), "-e8f"));
+    v.push_back(makeSubject("text", slice(readData("text/alice29.txt"), 0, kSlice), ""));
+    v.push_back(makeSubject("binary", slice(readData("binary/kennedy-64k.xls"), 0, kSlice), ""));
+    v.push_back(makeSubject("executable", slice(readData("binary/sum"), 0, kSlice), "-e8f"));
     return v;
   }();
   return all;
 }
 
-// Checks one damaged stream, counting its ending.
-Decoded check(const Subject& s, const std::vector<uint8_t>& damaged, const std::string& label,
-              Tally& tally) {
+// Checks one damaged stream ends in one of the three ways, within bounds.
+Decoded check(const Subject& s, const std::vector<uint8_t>& damaged, const std::string& label) {
   const Decoded d = decodeDamaged(damaged, s.original);
-  ++tally.cases;
-  ++tally.count[d.ending];
-  if (d.produced > s.original.size())
-    tally.maxExcess = std::max(tally.maxExcess, d.produced - s.original.size());
   // The bound follows the damaged header: a changed mode byte can turn the
   // text transform on or off.
   int32_t codedLength = 0;
@@ -181,21 +159,8 @@ Decoded check(const Subject& s, const std::vector<uint8_t>& damaged, const std::
   return d;
 }
 
-void report(const std::string& key, const Tally& t) {
-  std::cout << "[ damage   ] " << key << ": " << t.summary() << std::endl;
-  ::testing::Test::RecordProperty(key, t.summary());
-}
-
-TEST(Damage, SubjectsCoverTextBinaryAndExecutable) {
-  EXPECT_TRUE(subjects()[0].text) << "the text slice should take the text transform";
-  EXPECT_FALSE(subjects()[1].text);
-  for (const Subject& s : subjects())
-    EXPECT_EQ(decodeDamaged(s.stream, s.original).ending, kExact) << s.name;
-}
-
 TEST(Damage, EveryTruncationEndsInOneOfThreeWays) {
   for (const Subject& s : subjects()) {
-    Tally t;
     const size_t n = s.stream.size();
     std::vector<size_t> lengths;
     for (size_t len = 0; len <= 40 && len < n; ++len) lengths.push_back(len);  // header, body start
@@ -204,7 +169,7 @@ TEST(Damage, EveryTruncationEndsInOneOfThreeWays) {
     for (size_t len : lengths) {
       std::vector<uint8_t> cut(s.stream.begin(), s.stream.begin() + len);
       const std::string label = "truncated to " + std::to_string(len) + " of " + std::to_string(n);
-      const Ending ending = check(s, cut, label, t).ending;
+      const Ending ending = check(s, cut, label).ending;
       if (len < size_t(s.headerSize)) {
         EXPECT_EQ(ending, len < 2 ? kNotCompressed : kBadHeader) << s.name << " " << label;
       }
@@ -215,41 +180,7 @@ TEST(Damage, EveryTruncationEndsInOneOfThreeWays) {
         EXPECT_GE(len + 16, n) << s.name << " " << label;
       }
     }
-    EXPECT_GE(t.cases, 200);
-    report("truncation_" + s.name, t);
   }
-}
-
-TEST(Damage, ChangedBytesAndFlippedBitsEndInOneOfThreeWays) {
-  uint32_t seed = 12345;
-  auto next = [&seed] {
-    seed = seed * 1664525u + 1013904223u;
-    return seed >> 8;
-  };
-  int total = 0;
-  for (const Subject& s : subjects()) {
-    Tally t;
-    const size_t n = s.stream.size();
-    std::vector<size_t> positions;
-    for (int pass = 0; pass < 4; ++pass)
-      for (int i = 0; i < s.headerSize; ++i) positions.push_back(size_t(i));
-    for (size_t i = 0; i < 360; ++i)
-      positions.push_back(size_t(s.headerSize) + (n - size_t(s.headerSize)) * i / 360);
-    for (size_t pos : positions) {
-      std::vector<uint8_t> changed = s.stream;
-      const uint8_t x = static_cast<uint8_t>(1 + next() % 255);
-      changed[pos] ^= x;
-      check(s, changed, "byte " + std::to_string(pos) + " ^= " + std::to_string(x), t);
-
-      std::vector<uint8_t> flipped = s.stream;
-      const int bit = static_cast<int>(next() % 8);
-      flipped[pos] ^= static_cast<uint8_t>(1u << bit);
-      check(s, flipped, "byte " + std::to_string(pos) + " bit " + std::to_string(bit), t);
-    }
-    total += t.cases;
-    report("damage_" + s.name, t);
-  }
-  EXPECT_GE(total, 2000);
 }
 
 Decoded withByte(const Subject& s, int offset, uint8_t value) {
@@ -337,9 +268,6 @@ void expectBoundedOverclaim(const Subject& s) {
 
 TEST(RunawayDecoding, OverclaimedLengthStopsNearTheBodysEnd) {
   for (const Subject& s : subjects()) expectBoundedOverclaim(s);
-}
-
-TEST(RunawayDecoding, OverclaimedRunsStopNearTheBodysEnd) {
   // Runs and progressions cost almost nothing to code, so they are where a
   // decoder could run furthest on the padding past the body.
   std::vector<uint8_t> runs(200000, 0);
@@ -352,13 +280,14 @@ TEST(RunawayDecoding, OverclaimedRunsStopNearTheBodysEnd) {
 TEST(RunawayDecoding, TruncatedRunsNeverOutgrowTheOriginal) {
   std::vector<uint8_t> runs(1 << 20, 'a');
   const Subject s = makeSubject("runs", runs, "-da");
-  Tally t;
+  int exact = 0;
   for (size_t len = size_t(s.headerSize); len < s.stream.size(); ++len) {
     std::vector<uint8_t> cut(s.stream.begin(), s.stream.begin() + len);
-    check(s, cut, "truncated to " + std::to_string(len), t);
+    const Decoded d = check(s, cut, "truncated to " + std::to_string(len));
+    exact += d.ending == kExact;
+    EXPECT_LE(d.produced, runs.size()) << len;
   }
-  EXPECT_LE(t.count[kExact], 4);
-  EXPECT_EQ(t.maxExcess, 0u);
+  EXPECT_LE(exact, 4);
 }
 
 }  // namespace

@@ -65,16 +65,6 @@ TEST(Model, BoostShiftFollowsTheMissRate) {
   EXPECT_EQ(m.boostShift(), 5);
 }
 
-TEST(Model, NodePoolsAreLinkedInChunks) {
-  model::Model m(4, 0, 0, false, {});
-  EXPECT_EQ(m.nodeCapacity(4), 163839u);
-  EXPECT_EQ(m.nodesLinked(4), 16383u);
-  model::Model t(5, 0, 0, true, {});
-  EXPECT_EQ(t.nodeCapacity(2), 29696u);
-  EXPECT_EQ(t.contextCapacity(1), 200u);
-  EXPECT_EQ(t.contextCapacity(2), 5120u);
-}
-
 TEST(Model, ArenaMatchesTheChosenMemory) {
   for (int order = 4; order <= 7; ++order) {
     for (int mi = 0; mi <= 8; ++mi) {

@@ -94,7 +94,7 @@ TEST(Interleaved, ConstantLaneOf16BitSamplesIsPredicted) {
 }
 
 TEST(Interleaved, SmartModeGivesUpOnTextAtByte16384) {
-  std::vector<uint8_t> text = test::readFile(test::corpusPath("text/alice29.txt"));
+  std::vector<uint8_t> text = test::readData("text/alice29.txt");
   text.resize(40000);
   EXPECT_EQ(observe(text, "-da").switchedOffAt, 16384);
   EXPECT_EQ(observe(text, "-da -icf").switchedOffAt, -1);

@@ -1,4 +1,4 @@
-// Helpers shared by the tests: corpus access, files, memory round trips.
+// Helpers shared by the tests: test data, files, memory round trips.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -18,24 +18,29 @@
 
 namespace velt::test {
 
-inline std::string sharedDir() { return VELT_SHARED_DIR; }
-// e.g. "text/alice29.txt"
-inline std::string corpusPath(const std::string& relative) {
-  return sharedDir() + "/corpus/" + relative;
+// The repository's own inputs (tests/data), there in every clone.
+inline std::string dataPath(const std::string& relative) {
+  return std::string(VELT_TEST_DATA_DIR) + "/" + relative;
 }
 
-// Relative paths of every corpus file, sorted.
+// Inputs by their path under tests/data, e.g. "text/alice29.txt".
+inline std::string corpusPath(const std::string& relative) { return dataPath(relative); }
+
+// Every committed input (not the golden files), sorted.
 inline std::vector<std::string> corpusFiles() {
   std::vector<std::string> files;
   for (const char* dir : {"artificial", "binary", "ru", "text"}) {
-    for (auto& e : std::filesystem::directory_iterator(corpusPath(dir))) {
-      if (e.is_regular_file())
-        files.push_back(std::string(dir) + "/" + e.path().filename().string());
-    }
+    for (auto& e : std::filesystem::directory_iterator(dataPath(dir)))
+      files.push_back(std::string(dir) + "/" + e.path().filename().string());
   }
   std::sort(files.begin(), files.end());
   return files;
 }
+
+// The shared corpus and known-answer vectors beside the repository, which a
+// plain clone does not have; tests that need them skip without them.
+inline std::string sharedDir() { return VELT_SHARED_DIR; }
+inline bool haveShared() { return std::filesystem::is_directory(sharedDir() + "/vectors"); }
 
 inline std::vector<uint8_t> bytesOf(const std::string& s) { return {s.begin(), s.end()}; }
 inline std::string asString(const std::vector<uint8_t>& v) { return {v.begin(), v.end()}; }
@@ -44,6 +49,10 @@ inline std::vector<uint8_t> readFile(const std::string& path) {
   std::ifstream f(path, std::ios::binary);
   if (!f) throw std::runtime_error("cannot read " + path);
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), {});
+}
+
+inline std::vector<uint8_t> readData(const std::string& relative) {
+  return readFile(dataPath(relative));
 }
 
 inline void writeFile(const std::string& path, const std::vector<uint8_t>& data) {

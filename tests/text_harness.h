@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "container/crc16.h"
 #include "entropy/cumulative_table.h"
 #include "entropy/range_coder.h"
-#include "container/crc16.h"
 #include "test_util.h"
 #include "text/text_decoder.h"
 #include "text/text_encoder.h"
@@ -53,7 +53,7 @@ inline TextFlags textFlags(const std::string& words) {
 
 struct TextBlock {
   std::vector<uint8_t> bytes;
-  // Side information as coded (only with unwrapLines); a zero length codes bytes.size().
+  // Side information for encodeBlocks (only with unwrapLines); a zero length codes bytes.size().
   uint32_t codedLength = 0;
   std::vector<int> lineEndCodes;
   std::vector<int> spaceRuns;
@@ -69,54 +69,16 @@ struct EncodedText {
   int64_t producedBytes = 0;
 };
 
-// Records the coder's intervals and reads side information back from them
-// with tables that mirror the encoder's.
-struct SideInfoRecorder : CodingObserver {
-  std::vector<uint32_t> v;
-  CumulativeTable<10> lineEnd;
-  CumulativeTable<257> spaceRun;
-  void interval(uint32_t cumLow, uint32_t freq, uint32_t total) override {
-    v.insert(v.end(), {cumLow, freq, total});
-  }
-  template <int N>
-  static int symbolAt(const CumulativeTable<N>& t, uint32_t cumLow) {
-    for (int s = 0; s < N - 1; ++s) {
-      if (static_cast<uint32_t>(t[s]) == cumLow) return s;
-    }
-    return -1;
-  }
-  // Parses one block's side information from triple `at` on; returns the triple after it.
-  size_t read(size_t at, TextBlock& block, bool doubleSpaces) {
-    for (int k = 0; k < 3; ++k) block.codedLength = (block.codedLength << 8) | v[3 * at++];
-    for (int s; (s = symbolAt(lineEnd, v[3 * at++])) != 8; lineEnd.update(s, 100, 16382)) {
-      block.lineEndCodes.push_back(s);
-    }
-    lineEnd.update(8, 100, 16382);
-    if (!doubleSpaces) return at;
-    for (int s; (s = symbolAt(spaceRun, v[3 * at++])) != 255; spaceRun.update(s, 10, 16382)) {
-      block.spaceRuns.push_back(s);
-    }
-    spaceRun.update(255, 10, 16382);
-    return at;
-  }
-};
-
 inline EncodedText encodeText(const std::vector<uint8_t>& input, const TextFlags& flags) {
   EncodedText e;
   MemorySource source(input.data(), input.size());
   MemorySink sink;
-  SideInfoRecorder recorder;
-  RangeEncoder coder(sink, &recorder);
+  RangeEncoder coder(sink, nullptr);
   Crc16 crc;
   TextEncoder encoder(source, crc, coder, flags);
   for (bool empty = false; !empty;) {
-    const size_t before = recorder.v.size() / 3;
     empty = encoder.fillTextBuffer();
     TextBlock block;
-    if (flags.unwrapLines &&
-        recorder.read(before, block, flags.doubleSpaces) != recorder.v.size() / 3) {
-      throw std::runtime_error("side info mismatch");
-    }
     if (encoder.textBufferPos != 0) throw std::runtime_error("textBufferPos not reset");
     block.bytes.assign(encoder.textBuffer(), encoder.textBuffer() + encoder.textBufferLength);
     for (uint8_t b : block.bytes) coder.encode(b, 1, 256);

@@ -99,9 +99,6 @@ class Model {
   // Introspection for tests.
   int boostShift() const { return boostShift_; }
   void setMissHitCounts(int misses, int hits) { missCount_ = misses, hitCount_ = hits; }
-  uint32_t nodesLinked(int level) const { return levels_[level].nodesLinked; }
-  uint32_t nodeCapacity(int level) const { return levels_[level].nodeCapacity; }
-  uint32_t contextCapacity(int level) const { return levels_[level].contextCapacity; }
   size_t arenaBytes() const { return arenaSize_; }
 
  private:
