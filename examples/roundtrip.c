@@ -1,7 +1,6 @@
 /* Compress a buffer with libvelt's C interface, restore it, compare. */
 #include <stdio.h>
 #include <string.h>
-
 #include <velt/velt_c.h>
 
 int main(void) {

@@ -24,10 +24,14 @@ std::vector<uint8_t> sampleBytes(size_t size, uint32_t seed) {
   uint32_t state = seed;
   for (size_t i = 0; i < size; ++i) {
     state = state * 1664525u + 1013904223u;
-    if (i < size / 2) v[i] = static_cast<uint8_t>(words[i % words.size()]);
-    else if (i < size * 3 / 4) v[i] = static_cast<uint8_t>(state >> 24);
-    else if (i < size * 7 / 8) v[i] = 0x41;
-    else v[i] = static_cast<uint8_t>(i * 3);
+    if (i < size / 2)
+      v[i] = static_cast<uint8_t>(words[i % words.size()]);
+    else if (i < size * 3 / 4)
+      v[i] = static_cast<uint8_t>(state >> 24);
+    else if (i < size * 7 / 8)
+      v[i] = 0x41;
+    else
+      v[i] = static_cast<uint8_t>(i * 3);
   }
   return v;
 }
@@ -145,8 +149,10 @@ TEST(ApiOptions, EveryValidValueRoundTrips) {
   for (int mb = 10; mb <= 50; mb += 5) {
     add("memoryMb " + std::to_string(mb), [=](Options& o) { o.memoryMb = mb; });
   }
-  for (int mode : {0, 1}) add("textMode " + std::to_string(mode), [=](Options& o) { o.textMode = mode; });
-  for (int rl : {0, 3, 4}) add("runLength " + std::to_string(rl), [=](Options& o) { o.runLength = rl; });
+  for (int mode : {0, 1})
+    add("textMode " + std::to_string(mode), [=](Options& o) { o.textMode = mode; });
+  for (int rl : {0, 3, 4})
+    add("runLength " + std::to_string(rl), [=](Options& o) { o.runLength = rl; });
   for (Stage il : {Stage::Off, Stage::Smart, Stage::Forced}) {
     for (Stage e8 : {Stage::Off, Stage::Smart, Stage::Forced}) {
       add("stages " + std::to_string(int(il)) + "/" + std::to_string(int(e8)), [=](Options& o) {
@@ -210,9 +216,9 @@ TEST(ApiCrc, DamagedCrcFieldThrowsFromDecompressAndIsReportedByDecodeStream) {
 }
 
 TEST(ApiErrors, EveryKindHasItsOwnName) {
-  const ErrorKind kinds[] = {ErrorKind::BadParameter, ErrorKind::NotCompressed,
-                             ErrorKind::BadHeader,    ErrorKind::Corrupt,
-                             ErrorKind::CrcMismatch,  ErrorKind::InputTooLarge,
+  const ErrorKind kinds[] = {ErrorKind::BadParameter,    ErrorKind::NotCompressed,
+                             ErrorKind::BadHeader,       ErrorKind::Corrupt,
+                             ErrorKind::CrcMismatch,     ErrorKind::InputTooLarge,
                              ErrorKind::Unrepresentable, ErrorKind::Io};
   std::set<std::string> names;
   for (ErrorKind k : kinds) {

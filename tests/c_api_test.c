@@ -9,12 +9,12 @@
 
 static int failures = 0;
 
-#define CHECK(cond)                                                   \
-  do {                                                                \
-    if (!(cond)) {                                                    \
+#define CHECK(cond)                                                            \
+  do {                                                                         \
+    if (!(cond)) {                                                             \
       fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-      ++failures;                                                     \
-    }                                                                 \
+      ++failures;                                                              \
+    }                                                                          \
   } while (0)
 
 static void roundTrip(const unsigned char* data, size_t size, const velt_options* options) {
@@ -133,7 +133,9 @@ int main(int argc, char** argv) {
   }
   CHECK(strcmp(velt_error_name(-1), "unknown error") == 0);
 
-  if (failures) fprintf(stderr, "%d check(s) failed\n", failures);
-  else printf("C interface: all checks passed\n");
+  if (failures)
+    fprintf(stderr, "%d check(s) failed\n", failures);
+  else
+    printf("C interface: all checks passed\n");
   return failures ? 1 : 0;
 }

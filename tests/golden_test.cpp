@@ -51,9 +51,10 @@ struct Rng {
 // choice, sentences, capitals, commas and line breaks.
 std::vector<uint8_t> textLikeInput(size_t size) {
   Rng r{0x9E3779B97F4A7C15ull};
-  static const char* const kSyl[] = {"the", "an", "in", "er", "on", "at", "es", "or", "ti", "is",
-                                     "ou", "it", "ha", "re", "st", "ng", "al", "ed", "se", "le",
-                                     "co", "ma", "pro", "ver", "lo", "di", "ca", "ble", "ment", "y"};
+  static const char* const kSyl[] = {"the", "an", "in", "er",  "on",   "at", "es",  "or",
+                                     "ti",  "is", "ou", "it",  "ha",   "re", "st",  "ng",
+                                     "al",  "ed", "se", "le",  "co",   "ma", "pro", "ver",
+                                     "lo",  "di", "ca", "ble", "ment", "y"};
   std::vector<std::string> words;
   for (int i = 0; i < 3000; ++i) {
     std::string w;

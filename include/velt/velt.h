@@ -31,11 +31,11 @@ enum class Stage : uint8_t { Off, Smart, Forced };
 // How to compress. Every field is checked before any output is written; a
 // value out of range fails with ErrorKind::BadParameter naming the field.
 struct Options {
-  int order = 5;          // 4..7; 8 and 9 are pseudo orders: order 7 with a wider hash
-  int memoryMb = 20;      // model memory: 10..50 in steps of 5
-  bool analysis = true;   // false: no text transform and no e8 transform
-  int textMode = 0;       // variant of the text transform: 0 or 1
-  int runLength = 4;      // run-length threshold: 3 or 4, or 0 for off
+  int order = 5;                     // 4..7; 8 and 9 are pseudo orders: order 7 with a wider hash
+  int memoryMb = 20;                 // model memory: 10..50 in steps of 5
+  bool analysis = true;              // false: no text transform and no e8 transform
+  int textMode = 0;                  // variant of the text transform: 0 or 1
+  int runLength = 4;                 // run-length threshold: 3 or 4, or 0 for off
   Stage interleaved = Stage::Smart;  // progressions and 16/32-bit repeats
   Stage e8 = Stage::Smart;           // x86 call addresses; Smart: when the input looks executable
                                      // (Forced needs analysis: it would be ignored without)
@@ -103,7 +103,7 @@ VELT_API void validate(const Options& options);
 // length patched in. `in` is read twice (analysis, then coding), so it must
 // rewind. Throws Error.
 VELT_API EncodeResult encodeStream(ByteSource& in, ByteSink& out, const Options& options,
-                          Reporter* reporter = nullptr);
+                                   Reporter* reporter = nullptr);
 
 // Restores `in` into `out`. The header is read and checked before the first
 // byte goes to `out`. A CRC mismatch is not thrown here: check crcOk().
@@ -112,8 +112,9 @@ VELT_API DecodeResult decodeStream(ByteSource& in, ByteSink& out, Reporter* repo
 // Conveniences over memory buffers. decompress() throws Error(CrcMismatch)
 // when the restored bytes fail the stored CRC. `data` may be null only when
 // `size` is 0 (else Error(BadParameter)).
-VELT_API std::vector<uint8_t> compress(const uint8_t* data, size_t size, const Options& options = {},
-                              EncodeResult* result = nullptr);
-VELT_API std::vector<uint8_t> decompress(const uint8_t* data, size_t size, DecodeResult* result = nullptr);
+VELT_API std::vector<uint8_t> compress(const uint8_t* data, size_t size,
+                                       const Options& options = {}, EncodeResult* result = nullptr);
+VELT_API std::vector<uint8_t> decompress(const uint8_t* data, size_t size,
+                                         DecodeResult* result = nullptr);
 
 }  // namespace velt

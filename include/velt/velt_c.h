@@ -22,8 +22,8 @@ extern "C" {
 /* Error codes; 0 is success, the others mirror velt::ErrorKind. */
 enum {
   VELT_OK = 0,
-  VELT_ERROR_BAD_PARAMETER = 1,   /* an option out of range, or a NULL pointer */
-  VELT_ERROR_NOT_COMPRESSED = 2,  /* no Velt magic at the start */
+  VELT_ERROR_BAD_PARAMETER = 1,  /* an option out of range, or a NULL pointer */
+  VELT_ERROR_NOT_COMPRESSED = 2, /* no Velt magic at the start */
   VELT_ERROR_BAD_HEADER = 3,
   VELT_ERROR_CORRUPT = 4,
   VELT_ERROR_CRC_MISMATCH = 5,    /* decoded, but the bytes fail the stored CRC */
@@ -31,7 +31,7 @@ enum {
   VELT_ERROR_UNREPRESENTABLE = 7,
   VELT_ERROR_IO = 8,
   VELT_ERROR_OUT_OF_MEMORY = 9,
-  VELT_ERROR_INTERNAL = 10        /* any other failure; never expected */
+  VELT_ERROR_INTERNAL = 10 /* any other failure; never expected */
 };
 
 /* Stage values for e8 and interleaved. */

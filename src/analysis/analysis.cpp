@@ -112,8 +112,8 @@ void decideLineFlags(const TextStats& st, TextFlags& f) {
   }
   for (int c = 0; c < 256; ++c) {
     if ((7 * st.pair(kLF, c)) / 3 <= lineFeeds) continue;
-    bool indented = c == kSpace && 4 * st.pair(kLF, kSpace) <= 3 * lineFeeds &&
-                    10 * nonSpace <= total;
+    bool indented =
+        c == kSpace && 4 * st.pair(kLF, kSpace) <= 3 * lineFeeds && 10 * nonSpace <= total;
     if (!indented) {
       f.unwrapLines = 0;
       f.softLineBreaks = 0;
@@ -122,7 +122,8 @@ void decideLineFlags(const TextStats& st, TextFlags& f) {
   }
 
   int32_t punctuation = 0;
-  for (int i = 0; i < text::kPunctuationCount; ++i) punctuation += st.byteCount[text::kDelimiterList[i]];
+  for (int i = 0; i < text::kPunctuationCount; ++i)
+    punctuation += st.byteCount[text::kDelimiterList[i]];
   if (total / (punctuation + 1) > 12) f.sparsePunctuation = 1;
 
   int32_t capitalStarts = 0;

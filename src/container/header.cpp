@@ -53,12 +53,15 @@ int readHeaderByte(ByteSource& in) {
 }  // namespace
 
 uint8_t settingsByte(const Settings& s) {
-  return kOrder.put(s.order - 4u) | kPseudoOrder.put(s.pseudoOrder) | kMemoryIndex.put(s.memoryIndex);
+  return kOrder.put(s.order - 4u) | kPseudoOrder.put(s.pseudoOrder) |
+         kMemoryIndex.put(s.memoryIndex);
 }
 
 uint8_t modeByte(const Settings& s) {
-  const uint8_t rle = !s.rleEnabled ? kRunLengthOff : s.rleThreshold == 3 ? kRunLength3 : kRunLength4;
-  const uint8_t ic = !s.interleaved          ? kInterleavedOff
+  const uint8_t rle = !s.rleEnabled         ? kRunLengthOff
+                      : s.rleThreshold == 3 ? kRunLength3
+                                            : kRunLength4;
+  const uint8_t ic = !s.interleaved        ? kInterleavedOff
                      : s.interleavedForced ? kInterleavedForced
                                            : kInterleavedSmart;
   return kTextTransform.put(s.textTransform) | kRunLength.put(rle) | kE8.put(s.e8Enabled) |
@@ -94,8 +97,8 @@ int writeStreamHeader(ByteSink& out, const Settings& s, const TextFlags& f) {
 void patchStreamHeader(ByteSink& out, uint16_t crc, int32_t codedLength) {
   uint32_t n = static_cast<uint32_t>(codedLength);
   uint8_t bytes[6] = {static_cast<uint8_t>(crc & 0xFF), static_cast<uint8_t>(crc >> 8),
-                      static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8),
-                      static_cast<uint8_t>(n >> 16), static_cast<uint8_t>(n >> 24)};
+                      static_cast<uint8_t>(n),          static_cast<uint8_t>(n >> 8),
+                      static_cast<uint8_t>(n >> 16),    static_cast<uint8_t>(n >> 24)};
   out.patch(kHeaderCrcOffset, bytes, sizeof bytes);
 }
 
@@ -124,17 +127,30 @@ ParsedHeader readStreamHeader(ByteSource& in) {
   const uint8_t mode = b[9];
   s.textTransform = kTextTransform.get(mode) != 0;
   switch (kRunLength.get(mode)) {
-    case kRunLengthOff: s.rleEnabled = false; break;
-    case kRunLength4: s.rleThreshold = 4; break;
-    case kRunLength3: s.rleThreshold = 3; break;
-    default: badHeader();
+    case kRunLengthOff:
+      s.rleEnabled = false;
+      break;
+    case kRunLength4:
+      s.rleThreshold = 4;
+      break;
+    case kRunLength3:
+      s.rleThreshold = 3;
+      break;
+    default:
+      badHeader();
   }
   s.e8Enabled = kE8.get(mode) != 0;
   switch (kInterleaved.get(mode)) {
-    case kInterleavedOff: s.interleaved = false; break;
-    case kInterleavedForced: s.interleavedForced = true; break;
-    case kInterleavedSmart: break;
-    default: badHeader();
+    case kInterleavedOff:
+      s.interleaved = false;
+      break;
+    case kInterleavedForced:
+      s.interleavedForced = true;
+      break;
+    case kInterleavedSmart:
+      break;
+    default:
+      badHeader();
   }
   h.size = kHeaderBaseSize;
 

@@ -48,8 +48,7 @@ struct DecodeSide {
 
 }  // namespace
 
-Model::Model(int order, int pseudoOrder, int memoryIndex, bool textMode,
-             const ModelTextFlags& text)
+Model::Model(int order, int pseudoOrder, int memoryIndex, bool textMode, const ModelTextFlags& text)
     : order_(order), pseudoOrder_(pseudoOrder), text_(text) {
   row_ = kOrderRows[order - 4];
   const CapacityRow& caps = kCapacities[order - 4][memoryIndex];
@@ -198,8 +197,10 @@ void Model::collectGarbage(int level) {
         c->activity >>= 1;
         prev = cur;
       } else {
-        if (prev) context(prev)->chainNext = next;
-        else lv.buckets[idx] = next;
+        if (prev)
+          context(prev)->chainNext = next;
+        else
+          lv.buckets[idx] = next;
         c->chainNext = lv.contextFree;
         lv.contextFree = cur;
         c->sumFreq = 0;
@@ -266,12 +267,18 @@ uint32_t Model::logicalBucket(int level, const uint8_t* h) const {
   const auto& T = kCrc16Table;
   const uint32_t h0 = h[0], h1 = h[1], h2 = h[2], h3 = h[3], h4 = h[4], h5 = h[5];
   switch (level) {
-    case 1: return h0;
-    case 2: return ((((h0 << 4) ^ h0) << 3) ^ (T[h0] & 0x7FFFu)) ^ h1;
-    case 3: return ((((h0 << 4) ^ h1) << 4) ^ T[h2]) ^ h0;
-    case 4: return ((((((h1 ^ h0) << 2) ^ h2 ^ h3) << 3) ^ h1 ^ h3) << 3) ^ h0;
-    case 5: return ((((((h3 ^ h0) << 3) ^ h1 ^ h2) << 5) ^ T[h4]) << 2) ^ T[h2] ^ h0;
-    case 6: return ((((((h1 ^ h0) << 3) ^ h4 ^ h2) << 5) ^ T[h3]) << 2) ^ T[h5] ^ h5 ^ h0;
+    case 1:
+      return h0;
+    case 2:
+      return ((((h0 << 4) ^ h0) << 3) ^ (T[h0] & 0x7FFFu)) ^ h1;
+    case 3:
+      return ((((h0 << 4) ^ h1) << 4) ^ T[h2]) ^ h0;
+    case 4:
+      return ((((((h1 ^ h0) << 2) ^ h2 ^ h3) << 3) ^ h1 ^ h3) << 3) ^ h0;
+    case 5:
+      return ((((((h3 ^ h0) << 3) ^ h1 ^ h2) << 5) ^ T[h4]) << 2) ^ T[h2] ^ h0;
+    case 6:
+      return ((((((h1 ^ h0) << 3) ^ h4 ^ h2) << 5) ^ T[h3]) << 2) ^ T[h5] ^ h5 ^ h0;
     default:
       return ((((((h1 ^ h0) << 3) ^ h4 ^ h2) << 5) ^ T[h5 ^ h3]) << 1) ^ T[h[6 + pseudoOrder_]] ^
              h0;
@@ -335,7 +342,8 @@ uint32_t Model::lookupContext() {
     Context* c = context(rec);
     c->chainNext = lv.buckets[idx];
     lv.buckets[idx] = rec;
-    std::memcpy(c->contextBytes, history.h, sizeof c->contextBytes);  // only `level` of them are read
+    std::memcpy(c->contextBytes, history.h,
+                sizeof c->contextBytes);  // only `level` of them are read
     if (lv.extra) lv.extra[recordIndex(lv, rec)] = uint8_t(key >> 56);
     c->activity = kInitialActivity[level];
     c->sumFreq = 0;
@@ -383,7 +391,8 @@ bool Model::codeFirst(Side& side, uint32_t ctx, int level) {
   int32_t e;
   const uint32_t cellSum = uint32_t(x.esc) + x.succ;
   if (cellSum <= 32) {
-    if (x.succ == 1) seedFromNeighbour(x, cell(escapeRow(level), bucket, cellIdx ? cellIdx - 1 : 0));
+    if (x.succ == 1)
+      seedFromNeighbour(x, cell(escapeRow(level), bucket, cellIdx ? cellIdx - 1 : 0));
     e = 8 * k->numSymbols;
   } else {
     e = static_cast<int32_t>(uint32_t(x.esc) * k->sumFreq / x.succ);
@@ -467,8 +476,10 @@ bool Model::codeFirst(Side& side, uint32_t ctx, int level) {
       symbols[count++] = sym;
       cum += node(n)->freq;
     }
-    if (found) side.rc.encode(cum, node(found)->freq, total);
-    else side.rc.encode(symbolsTotal, uint32_t(e), total);
+    if (found)
+      side.rc.encode(cum, node(found)->freq, total);
+    else
+      side.rc.encode(symbolsTotal, uint32_t(e), total);
   }
 
   if (!found) {
@@ -527,8 +538,10 @@ bool Model::codeMasked(Side& side, uint32_t ctx, int level) {
     e = 8 * bucket + 8;
   } else {
     e = static_cast<int32_t>(uint32_t(x.esc) * k->sumFreq / x.succ);
-    if (e == 0) e = 1;
-    else if (e > 600) e = (cellSum < 140) ? 600 : std::min(e, 1530);
+    if (e == 0)
+      e = 1;
+    else if (e > 600)
+      e = (cellSum < 140) ? 600 : std::min(e, 1530);
     if (2 * e < prevEscape_) {
       e += 1;
       if (4 * e < prevEscape_) e += 3;
@@ -584,8 +597,10 @@ bool Model::codeMasked(Side& side, uint32_t ctx, int level) {
       side.rc.decodeUpdate(visible, uint32_t(e));
     }
   } else {
-    if (found) side.rc.encode(cum, node(found)->freq, total);
-    else side.rc.encode(visible, uint32_t(e), total);
+    if (found)
+      side.rc.encode(cum, node(found)->freq, total);
+    else
+      side.rc.encode(visible, uint32_t(e), total);
   }
 
   if (m) node(m)->freq = static_cast<uint16_t>(node(m)->freq - boost);
@@ -677,8 +692,10 @@ void Model::codeNewSymbol(Side& side) {
     int lo = 1, hi = 257;  // smallest i with newTable_[i] <= t
     while (lo < hi) {
       const int mid = (lo + hi) / 2;
-      if (newTable_[mid] <= int32_t(t)) hi = mid;
-      else lo = mid + 1;
+      if (newTable_[mid] <= int32_t(t))
+        hi = mid;
+      else
+        lo = mid + 1;
     }
     s = lo - 1;
     side.rc.decodeUpdate(uint32_t(newTable_[s + 1]), uint32_t(newTable_[s] - newTable_[s + 1]));
@@ -699,8 +716,10 @@ void Model::updateOrder0(int slot) {
   if ((codedAtLevel_[0] + 1) % 1024 == 0) {
     const uint32_t high = codedAtLevel_[order_];
     const uint32_t low = codedAtLevel_[0];
-    if (low > 3 * high) rescaleLimit0_ = (low / (high + 1) <= 10) ? 6143 : 32767;
-    else rescaleLimit0_ = 1407;
+    if (low > 3 * high)
+      rescaleLimit0_ = (low / (high + 1) <= 10) ? 6143 : 32767;
+    else
+      rescaleLimit0_ = 1407;
   }
   if (z0_[0] >= rescaleLimit0_) {
     if (z0_[256] > 1) --z0_[256];
@@ -830,10 +849,13 @@ void Model::updateModel(uint8_t s) {
     } else if (k->sumFreq == 0) {
       int32_t freq;
       if (r->firstSymbol.symbol == s) {
-        freq = (int32_t(r->firstSymbol.freq) * 16) / ((int32_t(r->sumFreq) >> 2) + r->numSymbols + 4) + 8;
+        freq =
+            (int32_t(r->firstSymbol.freq) * 16) / ((int32_t(r->sumFreq) >> 2) + r->numSymbols + 4) +
+            8;
       } else if (f) {
         freq = std::min<int32_t>(
-            (int32_t(f->freq) * 32) / (2 * int32_t(r->numSymbols) - f->freq + r->sumFreq) + 8, 8191);
+            (int32_t(f->freq) * 32) / (2 * int32_t(r->numSymbols) - f->freq + r->sumFreq) + 8,
+            8191);
       } else {
         freq = 8;
       }
@@ -851,7 +873,8 @@ void Model::updateModel(uint8_t s) {
       k->lastCoded = kNull;
     } else if (lv.nodeFree) {
       if (k->numSymbols == 1) {
-        k->firstSymbol.freq = static_cast<uint16_t>(k->firstSymbol.freq - (k->firstSymbol.freq >> 4));
+        k->firstSymbol.freq =
+            static_cast<uint16_t>(k->firstSymbol.freq - (k->firstSymbol.freq >> 4));
         k->sumFreq = k->firstSymbol.freq;
       }
       if (k->numSymbols <= 2 && k->sumFreq > 180) halveContext(k);

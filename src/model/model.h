@@ -33,11 +33,11 @@
 #include <memory>
 #include <vector>
 
+#include "container/settings.h"
 #include "entropy/range_coder.h"
+#include "model/counters.h"
 #include "model/history.h"
 #include "model/tables.h"
-#include "container/settings.h"
-#include "model/counters.h"
 
 namespace velt::model {
 
@@ -56,8 +56,8 @@ struct Context {
   uint8_t numSymbols;  // 8 bits: 256 symbols store 0
   Node firstSymbol;
   uint32_t lastCoded;
-  uint32_t chainNext;  // next record of the bucket, or next free record
-  uint16_t generation; // highest level: times the record was freed (successor tags)
+  uint32_t chainNext;   // next record of the bucket, or next free record
+  uint16_t generation;  // highest level: times the record was freed (successor tags)
 };
 #pragma pack(pop)
 
@@ -109,10 +109,10 @@ class Model {
     uint32_t tableSize = 0;  // our slot count: a power of two >= 256
     uint32_t* buckets = nullptr;
     int parity = 0;
-    uint64_t keyMask = 0;     // the level's context bytes within a 64-bit load
-    int slotShift = 64;       // 64 - log2(tableSize)
-    uint8_t* extra = nullptr; // level 7 with a pseudo order: the byte that chose the bucket
-    uint32_t passesSinceScan = 0;    // highest level: collection passes since the link scan
+    uint64_t keyMask = 0;          // the level's context bytes within a 64-bit load
+    int slotShift = 64;            // 64 - log2(tableSize)
+    uint8_t* extra = nullptr;      // level 7 with a pseudo order: the byte that chose the bucket
+    uint32_t passesSinceScan = 0;  // highest level: collection passes since the link scan
   };
 
   struct PathEntry {
@@ -123,7 +123,9 @@ class Model {
 
   Node* node(uint32_t off) { return reinterpret_cast<Node*>(arena_ + off); }
   Context* context(uint32_t off) { return reinterpret_cast<Context*>(arena_ + off); }
-  const Context* context(uint32_t off) const { return reinterpret_cast<const Context*>(arena_ + off); }
+  const Context* context(uint32_t off) const {
+    return reinterpret_cast<const Context*>(arena_ + off);
+  }
   static uint32_t firstNodeOf(uint32_t ctx) { return ctx + offsetof(Context, firstSymbol); }
 
   // Lookup and memory.

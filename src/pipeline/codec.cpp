@@ -14,7 +14,8 @@ namespace velt {
 namespace {
 
 [[noreturn]] void badParameter(const char* field, const std::string& allowed) {
-  throw Error(ErrorKind::BadParameter, std::string("Bad parameter: ") + field + " must be " + allowed);
+  throw Error(ErrorKind::BadParameter,
+              std::string("Bad parameter: ") + field + " must be " + allowed);
 }
 
 void checkBuffer(const uint8_t* data, size_t size) {
@@ -31,14 +32,22 @@ void throwCorrupt() { throw Error(ErrorKind::Corrupt, kCorruptMessage); }
 
 const char* errorName(ErrorKind kind) {
   switch (kind) {
-    case ErrorKind::BadParameter: return "bad parameter";
-    case ErrorKind::NotCompressed: return "not compressed data";
-    case ErrorKind::BadHeader: return "bad header";
-    case ErrorKind::Corrupt: return "corrupt data";
-    case ErrorKind::CrcMismatch: return "CRC mismatch";
-    case ErrorKind::InputTooLarge: return "input too large";
-    case ErrorKind::Unrepresentable: return "unrepresentable total";
-    case ErrorKind::Io: return "I/O error";
+    case ErrorKind::BadParameter:
+      return "bad parameter";
+    case ErrorKind::NotCompressed:
+      return "not compressed data";
+    case ErrorKind::BadHeader:
+      return "bad header";
+    case ErrorKind::Corrupt:
+      return "corrupt data";
+    case ErrorKind::CrcMismatch:
+      return "CRC mismatch";
+    case ErrorKind::InputTooLarge:
+      return "input too large";
+    case ErrorKind::Unrepresentable:
+      return "unrepresentable total";
+    case ErrorKind::Io:
+      return "I/O error";
   }
   return "unknown error";
 }

@@ -5,13 +5,13 @@
 #include <cstdio>
 #include <memory>
 
-#include "stages/e8.h"
-#include "pipeline/pipeline.h"
-#include "entropy/range_coder.h"
-#include "pipeline/session.h"
 #include "container/crc16.h"
 #include "container/header.h"
+#include "entropy/range_coder.h"
 #include "model/model.h"
+#include "pipeline/pipeline.h"
+#include "pipeline/session.h"
+#include "stages/e8.h"
 #include "text/text_decoder.h"
 #include "velt/velt.h"
 

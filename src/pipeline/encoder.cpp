@@ -5,13 +5,13 @@
 #include <utility>
 
 #include "analysis/analysis.h"
-#include "stages/e8.h"
-#include "pipeline/pipeline.h"
-#include "entropy/range_coder.h"
-#include "pipeline/session.h"
 #include "container/crc16.h"
 #include "container/header.h"
+#include "entropy/range_coder.h"
 #include "model/model.h"
+#include "pipeline/pipeline.h"
+#include "pipeline/session.h"
+#include "stages/e8.h"
 #include "text/text_encoder.h"
 #include "velt/velt.h"
 
@@ -27,7 +27,11 @@ class EncoderSession {
 
   EncoderSession(ByteSource& in, ByteSink& out, const Settings& settings, Reporter* reporter,
                  CodingObserver* observer)
-      : in_(in), out_(out), s_(settings), reporter_(reporter), observer_(observer),
+      : in_(in),
+        out_(out),
+        s_(settings),
+        reporter_(reporter),
+        observer_(observer),
         rc_(out, observer) {}
 
   EncodeDetails run();
@@ -170,15 +174,18 @@ class EncoderSession {
 EncodeDetails EncoderSession::run() {
   inputLength_ = in_.size();
   if (inputLength_ > kMaxInputSize) {
-    throw Error(ErrorKind::InputTooLarge, "Input file too large: 2 GB or more cannot be compressed");
+    throw Error(ErrorKind::InputTooLarge,
+                "Input file too large: 2 GB or more cannot be compressed");
   }
   flags_.textMode = s_.textMode;
   analyzeInput(in_, s_, flags_, reporter_);
   if (s_.textTransform) {
     flags_.textMode = s_.textMode;
     if (reporter_) {
-      if (flags_.english) reporter_->analysed(InputKind::EnglishText);
-      else if (flags_.russian) reporter_->analysed(InputKind::RussianText);
+      if (flags_.english)
+        reporter_->analysed(InputKind::EnglishText);
+      else if (flags_.russian)
+        reporter_->analysed(InputKind::RussianText);
     }
     s_.e8Enabled = false;
   } else {

@@ -44,7 +44,8 @@ DecodeDetails decodeSession(ByteSource& in, ByteSink& out, Reporter* reporter = 
 // Memory forms of the two sessions.
 std::vector<uint8_t> encodeBuffer(const uint8_t* data, size_t size, const Settings& settings,
                                   EncodeDetails* details = nullptr);
-std::vector<uint8_t> decodeBuffer(const uint8_t* data, size_t size, DecodeDetails* details = nullptr);
+std::vector<uint8_t> decodeBuffer(const uint8_t* data, size_t size,
+                                  DecodeDetails* details = nullptr);
 
 // Both sides build the same model from the same settings.
 inline std::unique_ptr<model::Model> setUpModel(const Settings& s, const TextFlags& flags,

@@ -16,8 +16,7 @@ class RunLengthStage {
  public:
   static constexpr int kMaxRun = 190;  // a longer run continues with another length
 
-  explicit RunLengthStage(const Settings& s)
-      : enabled_(s.rleEnabled), threshold_(s.rleThreshold) {}
+  explicit RunLengthStage(const Settings& s) : enabled_(s.rleEnabled), threshold_(s.rleThreshold) {}
 
   // The last `threshold` bytes are equal.
   bool triggered(const model::History& h) const {

@@ -68,7 +68,9 @@ class CodeMap {
   // kLiteral, kTrigram, kQuadgram, or the index of a digram.
   uint8_t operator[](uint8_t b) const { return map_[b]; }
   const uint8_t* digram(uint8_t index) const { return set_.digrams + 2 * index; }
-  const uint8_t* trigram(uint8_t code) const { return set_.trigrams + 3 * (code - set_.trigramBase); }
+  const uint8_t* trigram(uint8_t code) const {
+    return set_.trigrams + 3 * (code - set_.trigramBase);
+  }
   const uint8_t* quadgram(uint8_t code) const {
     return set_.quadgrams + 4 * (code - set_.quadgramBase);
   }

@@ -13,8 +13,8 @@ namespace velt {
 
 class SideInfoCoder {
  public:
-  static constexpr int kLineEndEnd = 8;      // closes the line-end codes (0..7)
-  static constexpr int kSpaceRunEnd = 255;   // closes the space runs (0..254)
+  static constexpr int kLineEndEnd = 8;                  // closes the line-end codes (0..7)
+  static constexpr int kSpaceRunEnd = 255;               // closes the space runs (0..254)
   static constexpr uint32_t kMaxBlockLength = 0xFFFFFF;  // three bytes
 
   template <class Coder>

@@ -13,9 +13,9 @@
 
 #include <climits>
 
-#include "text/side_info.h"
 #include "text/char_classes.h"
 #include "text/ngram.h"
+#include "text/side_info.h"
 #include "text/text_options.h"
 
 namespace velt {

@@ -8,8 +8,8 @@
 #include <memory>
 
 #include "container/crc16.h"
-#include "entropy/range_coder.h"
 #include "container/settings.h"
+#include "entropy/range_coder.h"
 
 namespace velt {
 

@@ -15,9 +15,9 @@
 //    (a plain encoder cannot write such a block at all).
 #include "text/text_encoder.h"
 
-#include "text/side_info.h"
 #include "text/char_classes.h"
 #include "text/ngram.h"
+#include "text/side_info.h"
 #include "text/text_options.h"
 
 namespace velt {
@@ -41,7 +41,6 @@ constexpr size_t kMaxBlockLength = SideInfoCoder::kMaxBlockLength;
 constexpr size_t kWatchStaged = 0x7E0000;
 // Stage-1 bytes one token can add is below 300; doubled by stage 2 escapes.
 constexpr size_t kLengthMargin = 1024;
-
 
 enum class StopReason { BlockEnd, InputEnd, Chunk, Cut };
 

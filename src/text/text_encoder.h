@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "container/crc16.h"
-#include "entropy/range_coder.h"
 #include "container/settings.h"
+#include "entropy/range_coder.h"
 
 namespace velt {
 
