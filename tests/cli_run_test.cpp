@@ -219,15 +219,6 @@ TEST_F(CliRun, EmptyInputGivesTheTenByteHeaderAndBothSummaries) {
   EXPECT_EQ(read("packed").size(), 10u);
 }
 
-TEST_F(CliRun, FilesSurviveCompressionAndRestoration) {
-  for (const Bytes& data :
-       {Bytes{'x'}, proseBytes(30000), randomBytes(20000, 7), Bytes(5000, 0xE8)}) {
-    SCOPED_TRACE(data.size());
-    roundTrip(data, {});
-    roundTrip(data, {"-da", "-o9", "-m:10", "-rl3", "-icf"});
-  }
-}
-
 TEST_F(CliRun, ProgressOnlyOnATerminal) {
   writeFile(path("in"), randomBytes(100000, 1));
   const RunResult r = runOnTerminal({"e", "-da", "in", "packed"});
