@@ -66,15 +66,6 @@ TEST(CliParse, EverySwitchWordSetsOnlyItsOwnFieldsAndPrintsItsLine) {
       {"-icf", "Using forced interleaved coding\n",
        [](Options& o) { o.interleaved = Stage::Forced; }},
       {"-icd", "Interleaved coding off\n", [](Options& o) { o.interleaved = Stage::Off; }},
-      {"-m:10", nullptr, [](Options& o) { o.memoryMb = 10; }},
-      {"-m:15", nullptr, [](Options& o) { o.memoryMb = 15; }},
-      {"-M:20", nullptr, [](Options&) {}},
-      {"-m:25", nullptr, [](Options& o) { o.memoryMb = 25; }},
-      {"-m:30", nullptr, [](Options& o) { o.memoryMb = 30; }},
-      {"-m:35", nullptr, [](Options& o) { o.memoryMb = 35; }},
-      {"-m:40", nullptr, [](Options& o) { o.memoryMb = 40; }},
-      {"-m:45", nullptr, [](Options& o) { o.memoryMb = 45; }},
-      {"-M:50", nullptr, [](Options& o) { o.memoryMb = 50; }},
       {"-o4", "Using order-4 PPM model\n", [](Options& o) { o.order = 4; }},
       {"-O5", "Using order-5 PPM model\n", [](Options&) {}},
       {"-o6", "Using order-6 PPM model\n", [](Options& o) { o.order = 6; }},
@@ -95,6 +86,14 @@ TEST(CliParse, EverySwitchWordSetsOnlyItsOwnFieldsAndPrintsItsLine) {
     c.change(expected);
     EXPECT_EQ(fields(r.options), fields(expected));
     EXPECT_EQ(r.verbose, c.word != std::string("-si"));
+  }
+  for (int mb = 10; mb <= 50; mb += 5) {
+    const ParseResult r = parse({"e", (mb % 20 ? "-m:" : "-M:") + std::to_string(mb), "in", "out"});
+    ASSERT_EQ(r.status, ParseStatus::Ok) << mb;
+    EXPECT_TRUE(r.infoLines.empty()) << mb;
+    Options expected;
+    expected.memoryMb = mb;
+    EXPECT_EQ(fields(r.options), fields(expected)) << mb;
   }
 }
 
