@@ -36,7 +36,7 @@ class CliFiles : public CliTest {
   std::vector<uint8_t> original_;
 };
 
-TEST_F(CliFiles, DirectoriesAreNeitherInputNorOutput) {
+TEST_F(CliFiles, DirectoriesAndMissingFoldersAreRefused) {
   for (const std::string dir : {"folder", "folder/", ".", "/"}) {
     const std::string line = "Can't open file: " + dir + " (Is a directory)";
     expectRefused({"e", dir, "out"}, line);
@@ -45,13 +45,9 @@ TEST_F(CliFiles, DirectoriesAreNeitherInputNorOutput) {
     expectRefused({"d", "packed", dir}, line);
   }
   EXPECT_TRUE(std::filesystem::is_empty(path("folder")));
-}
-
-TEST_F(CliFiles, OutputInAMissingFolderIsRefused) {
   const std::string missing = "Can't open file: missing/out (No such file or directory)";
   expectRefused({"e", "in", "missing/out"}, missing);
   expectRefused({"d", "packed", "missing/out"}, missing);
-  // A file is no folder.
   expectRefused({"e", "in", "in/out"}, "Can't open file: in/out (Not a directory)");
 }
 
