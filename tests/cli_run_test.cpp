@@ -312,17 +312,11 @@ TEST_F(CliRun, RefusedStreamsLeaveTheDestinationAlone) {
   EXPECT_EQ(created[1], "restored");
 }
 
-// Pipes and "-" give the bytes of file mode, both ways, for every file of the
-// corpus (or generated data without it); standard output carries nothing but
-// the data.
+// Pipes and "-" give the bytes of file mode, both ways, for every committed
+// input and an empty one; standard output carries nothing but the data.
 TEST_F(CliRun, PipesGiveTheBytesOfFileMode) {
-  std::vector<std::pair<std::string, Bytes>> inputs;
-  if (std::filesystem::exists(corpusPath(""))) {
-    for (const std::string& name : corpusFiles())
-      inputs.push_back({name, readFile(corpusPath(name))});
-  } else {
-    inputs = {{"prose", proseBytes(50000)}, {"random", randomBytes(30000, 5)}, {"empty", {}}};
-  }
+  std::vector<std::pair<std::string, Bytes>> inputs = {{"empty", {}}};
+  for (const std::string& name : corpusFiles()) inputs.push_back({name, readData(name)});
   for (const auto& [name, data] : inputs) {
     SCOPED_TRACE(name);
     writeFile(path("in"), data);
@@ -337,7 +331,6 @@ TEST_F(CliRun, PipesGiveTheBytesOfFileMode) {
     EXPECT_EQ(d.err, "");
     EXPECT_TRUE(d.out == text) << "decoded through pipes differs";
   }
-  EXPECT_GE(inputs.size(), 3u);
 }
 
 TEST_F(CliRun, EachSideAloneThroughAPipe) {
