@@ -25,7 +25,7 @@ class CliFiles : public CliTest {
  protected:
   void SetUp() override {
     // A real text, so encoding runs the analysis and the coder for a while.
-    original_ = readFile(corpusPath("text/alice29.txt"));
+    original_ = readData("text/alice29.txt");
     original_.resize(40000);
     writeFile(path("in"), original_);
     ASSERT_EQ(run({"e", "-si", "in", "packed"}).exitCode, 0);

@@ -82,7 +82,7 @@ TEST(Model, ArenaMatchesTheChosenMemory) {
 std::vector<uint8_t> pressureInput() {
   std::vector<uint8_t> all;
   for (const std::string& f : test::corpusFiles()) {
-    auto d = test::readFile(test::corpusPath(f));
+    auto d = test::readData(f);
     all.insert(all.end(), d.begin(), d.end());
   }
   std::vector<uint8_t> out = all;

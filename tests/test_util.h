@@ -23,9 +23,6 @@ inline std::string dataPath(const std::string& relative) {
   return std::string(VELT_TEST_DATA_DIR) + "/" + relative;
 }
 
-// Inputs by their path under tests/data, e.g. "text/alice29.txt".
-inline std::string corpusPath(const std::string& relative) { return dataPath(relative); }
-
 // Every committed input (not the golden files), sorted.
 inline std::vector<std::string> corpusFiles() {
   std::vector<std::string> files;
