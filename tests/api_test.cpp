@@ -130,40 +130,28 @@ uint8_t settingsByte(const Options& o) {
 }
 
 TEST(ApiOptions, EveryValidValueRoundTrips) {
-  std::vector<std::pair<std::string, Options>> cases;
-  auto add = [&](const std::string& what, const std::function<void(Options&)>& set) {
-    Options o;
-    set(o);
-    cases.emplace_back(what, o);
-  };
-  for (int order = 4; order <= 9; ++order) {
-    add("order " + std::to_string(order), [=](Options& o) { o.order = order; });
-  }
-  for (int mb = 10; mb <= 50; mb += 5) {
-    add("memoryMb " + std::to_string(mb), [=](Options& o) { o.memoryMb = mb; });
-  }
-  for (int mode : {0, 1})
-    add("textMode " + std::to_string(mode), [=](Options& o) { o.textMode = mode; });
-  for (int rl : {0, 3, 4})
-    add("runLength " + std::to_string(rl), [=](Options& o) { o.runLength = rl; });
+  std::vector<Options> cases;
+  for (int order = 4; order <= 9; ++order) cases.emplace_back().order = order;
+  for (int mb = 10; mb <= 50; mb += 5) cases.emplace_back().memoryMb = mb;
+  for (int mode : {0, 1}) cases.emplace_back().textMode = mode;
+  for (int rl : {0, 3, 4}) cases.emplace_back().runLength = rl;
   for (Stage il : {Stage::Off, Stage::Smart, Stage::Forced}) {
     for (Stage e8 : {Stage::Off, Stage::Smart, Stage::Forced}) {
-      add("stages " + std::to_string(int(il)) + "/" + std::to_string(int(e8)), [=](Options& o) {
-        o.interleaved = il;
-        o.e8 = e8;
-      });
+      Options& o = cases.emplace_back();
+      o.interleaved = il, o.e8 = e8;
     }
   }
   for (Stage e8 : {Stage::Off, Stage::Smart}) {
-    add("no analysis, e8 " + std::to_string(int(e8)), [=](Options& o) {
-      o.analysis = false;
-      o.e8 = e8;
-    });
+    Options& o = cases.emplace_back();
+    o.analysis = false, o.e8 = e8;
   }
 
   const std::vector<uint8_t> data = sampleBytes(20000, 2);
-  for (const auto& [what, o] : cases) {
-    SCOPED_TRACE(what);
+  for (const Options& o : cases) {
+    SCOPED_TRACE(::testing::Message()
+                 << "order " << o.order << ", " << o.memoryMb << " MB, text mode " << o.textMode
+                 << ", run length " << o.runLength << ", stages " << int(o.interleaved) << "/"
+                 << int(o.e8) << ", analysis " << o.analysis);
     EXPECT_NO_THROW(validate(o));
     EncodeResult er;
     const std::vector<uint8_t> packed = compress(data.data(), data.size(), o, &er);
