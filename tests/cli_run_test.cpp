@@ -53,12 +53,9 @@ Bytes randomBytes(size_t n, uint32_t seed) {
 }
 
 Bytes proseBytes(size_t n) {
-  static const char* const words[] = {"the ", "quick ", "brown ", "fox ",  "jumps ", "over ",
-                                      "a ",   "lazy ",  "dog. ",  "Then ", "it ",    "rests.\n"};
-  std::string s;
-  for (uint32_t i = 0; s.size() < n; ++i) s += words[(i * 7 + i / 5) % 12];
-  s.resize(n);
-  return bytesOf(s);
+  Bytes b = readData("text/alice29.txt");
+  b.resize(n);
+  return b;
 }
 
 class CliRun : public CliTest {
