@@ -207,13 +207,6 @@ TEST_F(CliRun, EmptyInputGivesTheTenByteHeaderAndBothSummaries) {
   EXPECT_EQ(withoutTiming(summary(d.out)),
             "Done   \nCRC       : OK\n" + ratio + "Compressed: 10\nExtracted : 0\n")
       << d.out;
-
-  // Quiet runs print nothing, with the switch even after the file names.
-  const RunResult qe = run({"e", "empty", "packed", "-SI"});
-  const RunResult qd = run({"d", "-si", "packed", "restored"});
-  EXPECT_EQ(qe.exitCode + qd.exitCode, 0);
-  EXPECT_EQ(qe.out + qd.out, "");
-  EXPECT_EQ(read("packed").size(), 10u);
 }
 
 TEST_F(CliRun, ProgressOnlyOnATerminal) {
