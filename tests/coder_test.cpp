@@ -5,7 +5,6 @@
 
 #include <random>
 
-#include "container/crc16.h"
 #include "entropy/cumulative_table.h"
 #include "entropy/range_coder.h"
 
@@ -97,12 +96,6 @@ TEST(RangeCoder, TotalAboveTheRangeFailsInsteadOfHanging) {
   } catch (const Error& e) {
     EXPECT_EQ(e.kind(), ErrorKind::Unrepresentable);
   }
-}
-
-TEST(Crc16, MatchesTheXmodemCheckValue) {
-  Crc16 crc;
-  for (char c : std::string("123456789")) crc.update(static_cast<uint8_t>(c));
-  EXPECT_EQ(crc.value, 0x31C3);
 }
 
 template <int N>
