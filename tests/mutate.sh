@@ -41,14 +41,14 @@ faults=(
   "cum-limit|src/entropy/cumulative_table.h|s/if (c_\[N - 1\] > limit)/if (c_[N - 1] >= limit)/|tables halve at the limit, not above it"
   "cum-search|src/entropy/cumulative_table.h|s/c_\[k\]) <= v) ++k;/c_[k]) < v) ++k;/|decoder's symbol search is off by one"
   "e8-wrap|src/stages/e8.h|s/return v + 1 - size;/return v - size;/|e8 forward wrap off by one"
-  "interleave-give-up|src/stages/interleave.h|s/repeatMisses >= repeatHits/repeatMisses > repeatHits/|smart interleaving keeps going on a tie"
-  "interleave-rescale|src/stages/interleave.h|s/if (total <= 1280) return;/if (total <= 1281) return;/|repeat model rescales late"
+  "interleave-give-up|src/stages/interleave.h|s/repeatMisses_ >= repeatHits_/repeatMisses_ > repeatHits_/|smart interleaving keeps going on a tie"
+  "interleave-rescale|src/stages/interleave.h|s/if (total <= kRepeatLimit) return;/if (total <= kRepeatLimit + 1) return;/|repeat model rescales late"
   "text-block|src/text/text_encoder.cpp|s/kBlockTarget = 0x20000;/kBlockTarget = 0x20001;/|text blocks cut one byte late"
   "text-caps-run|src/text/text_encoder.cpp|s/kClasses.isUpper\[ch3\] \&\& n < 254/kClasses.isUpper[ch3] \&\& n < 253/|capital runs end one early"
   "text-punctuation|src/text/char_classes.h|s/kPunctuationCount = 13;/kPunctuationCount = 12;/|last punctuation mark treated as a plain delimiter"
-  "header-width|src/container/header.cpp|s/f.wrapWidth > 99/f.wrapWidth > 100/|line width 100 accepted"
+  "header-width|src/container/header.cpp|s/constexpr int kMaxWrapWidth = 99;/constexpr int kMaxWrapWidth = 100;/|line width 100 accepted"
   "header-pseudo|src/container/header.cpp|s/if (s.pseudoOrder != 0 \&\& s.order != 7) badHeader();//|pseudo order accepted below order 7"
-  "header-rle-bits|src/container/header.cpp|s/? 0x40 : 0x20;/? 0x20 : 0x40;/|run-length bits swapped in the writer"
+  "header-rle-bits|src/container/header.cpp|s/kRunLength4 = 1, kRunLength3 = 2/kRunLength4 = 2, kRunLength3 = 1/|run-length bits swapped in the writer"
 )
 
 work=$(mktemp -d /tmp/velt-mutate-XXXXXX)
