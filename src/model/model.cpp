@@ -18,6 +18,17 @@ constexpr uint32_t kNull = 0;
 constexpr int kLinkIndexBits = 20;
 constexpr uint32_t kGenerationMask = 0xFFF;
 constexpr uint32_t kGenerationPeriod = kGenerationMask;
+
+// Successor links hold a highest-level record index + 1 in kLinkIndexBits.
+constexpr bool highestLevelsFitTheLinks() {
+  for (int o = 0; o < 4; ++o) {
+    for (const CapacityRow& row : kCapacities[o]) {
+      if (row.contexts[4 + o] >= (1u << kLinkIndexBits)) return false;
+    }
+  }
+  return true;
+}
+static_assert(highestLevelsFitTheLinks(), "a highest-level pool outgrows the successor links");
 constexpr uint8_t kCapitalMarker = 0xFD;
 
 // Exchanges what two list positions hold; the links stay. Copies by value:
@@ -103,8 +114,6 @@ Model::Model(int order, int pseudoOrder, int memoryIndex, bool textMode, const M
   arenaSize_ = size;
   arena_ = static_cast<uint8_t*>(std::aligned_alloc(64, size));
   uint32_t* buckets = static_cast<uint32_t*>(std::calloc(bucketCount ? bucketCount : 1, 4));
-  // Successor links hold a highest-level record index + 1 in kLinkIndexBits.
-  if (levels_[order].contextCapacity >= (1u << kLinkIndexBits)) std::abort();
   if (!arena_ || !buckets) {
     std::free(arena_);
     std::free(buckets);
@@ -197,10 +206,8 @@ void Model::collectGarbage(int level) {
         c->activity >>= 1;
         prev = cur;
       } else {
-        if (prev)
-          context(prev)->chainNext = next;
-        else
-          lv.buckets[idx] = next;
+        if (prev) context(prev)->chainNext = next;
+        else lv.buckets[idx] = next;
         c->chainNext = lv.contextFree;
         lv.contextFree = cur;
         c->sumFreq = 0;
@@ -267,18 +274,12 @@ uint32_t Model::logicalBucket(int level, const uint8_t* h) const {
   const auto& T = kCrc16Table;
   const uint32_t h0 = h[0], h1 = h[1], h2 = h[2], h3 = h[3], h4 = h[4], h5 = h[5];
   switch (level) {
-    case 1:
-      return h0;
-    case 2:
-      return ((((h0 << 4) ^ h0) << 3) ^ (T[h0] & 0x7FFFu)) ^ h1;
-    case 3:
-      return ((((h0 << 4) ^ h1) << 4) ^ T[h2]) ^ h0;
-    case 4:
-      return ((((((h1 ^ h0) << 2) ^ h2 ^ h3) << 3) ^ h1 ^ h3) << 3) ^ h0;
-    case 5:
-      return ((((((h3 ^ h0) << 3) ^ h1 ^ h2) << 5) ^ T[h4]) << 2) ^ T[h2] ^ h0;
-    case 6:
-      return ((((((h1 ^ h0) << 3) ^ h4 ^ h2) << 5) ^ T[h3]) << 2) ^ T[h5] ^ h5 ^ h0;
+    case 1: return h0;
+    case 2: return ((((h0 << 4) ^ h0) << 3) ^ (T[h0] & 0x7FFFu)) ^ h1;
+    case 3: return ((((h0 << 4) ^ h1) << 4) ^ T[h2]) ^ h0;
+    case 4: return ((((((h1 ^ h0) << 2) ^ h2 ^ h3) << 3) ^ h1 ^ h3) << 3) ^ h0;
+    case 5: return ((((((h3 ^ h0) << 3) ^ h1 ^ h2) << 5) ^ T[h4]) << 2) ^ T[h2] ^ h0;
+    case 6: return ((((((h1 ^ h0) << 3) ^ h4 ^ h2) << 5) ^ T[h3]) << 2) ^ T[h5] ^ h5 ^ h0;
     default:
       return ((((((h1 ^ h0) << 3) ^ h4 ^ h2) << 5) ^ T[h5 ^ h3]) << 1) ^ T[h[6 + pseudoOrder_]] ^
              h0;
@@ -476,10 +477,8 @@ bool Model::codeFirst(Side& side, uint32_t ctx, int level) {
       symbols[count++] = sym;
       cum += node(n)->freq;
     }
-    if (found)
-      side.rc.encode(cum, node(found)->freq, total);
-    else
-      side.rc.encode(symbolsTotal, uint32_t(e), total);
+    if (found) side.rc.encode(cum, node(found)->freq, total);
+    else side.rc.encode(symbolsTotal, uint32_t(e), total);
   }
 
   if (!found) {
@@ -538,10 +537,8 @@ bool Model::codeMasked(Side& side, uint32_t ctx, int level) {
     e = 8 * bucket + 8;
   } else {
     e = static_cast<int32_t>(uint32_t(x.esc) * k->sumFreq / x.succ);
-    if (e == 0)
-      e = 1;
-    else if (e > 600)
-      e = (cellSum < 140) ? 600 : std::min(e, 1530);
+    if (e == 0) e = 1;
+    else if (e > 600) e = (cellSum < 140) ? 600 : std::min(e, 1530);
     if (2 * e < prevEscape_) {
       e += 1;
       if (4 * e < prevEscape_) e += 3;
@@ -597,10 +594,8 @@ bool Model::codeMasked(Side& side, uint32_t ctx, int level) {
       side.rc.decodeUpdate(visible, uint32_t(e));
     }
   } else {
-    if (found)
-      side.rc.encode(cum, node(found)->freq, total);
-    else
-      side.rc.encode(visible, uint32_t(e), total);
+    if (found) side.rc.encode(cum, node(found)->freq, total);
+    else side.rc.encode(visible, uint32_t(e), total);
   }
 
   if (m) node(m)->freq = static_cast<uint16_t>(node(m)->freq - boost);
@@ -692,10 +687,8 @@ void Model::codeNewSymbol(Side& side) {
     int lo = 1, hi = 257;  // smallest i with newTable_[i] <= t
     while (lo < hi) {
       const int mid = (lo + hi) / 2;
-      if (newTable_[mid] <= int32_t(t))
-        hi = mid;
-      else
-        lo = mid + 1;
+      if (newTable_[mid] <= int32_t(t)) hi = mid;
+      else lo = mid + 1;
     }
     s = lo - 1;
     side.rc.decodeUpdate(uint32_t(newTable_[s + 1]), uint32_t(newTable_[s] - newTable_[s + 1]));
@@ -716,10 +709,8 @@ void Model::updateOrder0(int slot) {
   if ((codedAtLevel_[0] + 1) % 1024 == 0) {
     const uint32_t high = codedAtLevel_[order_];
     const uint32_t low = codedAtLevel_[0];
-    if (low > 3 * high)
-      rescaleLimit0_ = (low / (high + 1) <= 10) ? 6143 : 32767;
-    else
-      rescaleLimit0_ = 1407;
+    if (low > 3 * high) rescaleLimit0_ = (low / (high + 1) <= 10) ? 6143 : 32767;
+    else rescaleLimit0_ = 1407;
   }
   if (z0_[0] >= rescaleLimit0_) {
     if (z0_[256] > 1) --z0_[256];
