@@ -31,24 +31,26 @@ int64_t clockMs() {
 
 float elapsedSeconds(int64_t startMs) { return static_cast<float>(clockMs() - startMs) * 0.001f; }
 
-// The one place where codec failures become words; `name` is the input.
-std::string messageFor(const Error& e, const std::string& name) {
-  switch (e.kind()) {
-    case ErrorKind::Corrupt:
-      return "Input data corrupt: " + name;
-    case ErrorKind::BadHeader:
-      return "Unknown switch in the header: " + name;
-    case ErrorKind::NotCompressed:
-      return "Not a Velt compressed file: " + name;
-    case ErrorKind::CrcMismatch:
-      return "CRC error: " + name;
+// The one place where the decoder's verdicts become words. They name no file
+// themselves; every other failure's message already does.
+const char* verdictFor(ErrorKind kind) {
+  switch (kind) {
+    case ErrorKind::Corrupt: return "Input data corrupt";
+    case ErrorKind::BadHeader: return "Unknown switch in the header";
+    case ErrorKind::NotCompressed: return "Not a Velt compressed file";
+    case ErrorKind::CrcMismatch: return "CRC error";
     case ErrorKind::BadParameter:
     case ErrorKind::InputTooLarge:
     case ErrorKind::Unrepresentable:
-    case ErrorKind::Io:
-      break;
+    case ErrorKind::Io: break;
   }
-  return e.what();
+  return nullptr;
+}
+
+// `name` is the input.
+std::string messageFor(const Error& e, const std::string& name) {
+  const char* verdict = verdictFor(e.kind());
+  return verdict ? verdict + (": " + name) : e.what();
 }
 
 int failure(Console& console, const std::string& line) {
@@ -81,8 +83,7 @@ int runCodec(Console& console, const ParseResult& parsed) {
         return failure(console, "Infile and outfile shouldn't be the same file");
       case FileSink::OpenResult::Terminal:
         return failure(console, "Compressed data is not written to a terminal: " + outName);
-      case FileSink::OpenResult::Ok:
-        break;
+      case FileSink::OpenResult::Ok: break;
     }
     for (const std::string& line : parsed.infoLines) console.info(line);
 
@@ -93,7 +94,7 @@ int runCodec(Console& console, const ParseResult& parsed) {
       in.close();
       if (!r.crcOk()) {
         printDecodeSummary(console, r, seconds);
-        return failure(console, "CRC error: " + inName);
+        return failure(console, std::string(verdictFor(ErrorKind::CrcMismatch)) + ": " + inName);
       }
       out.commit(in);
       printDecodeSummary(console, r, seconds);
@@ -121,19 +122,11 @@ std::string testFile(const std::string& name) {
     FileSource in(name);
     in.open(INT64_MAX, true);
     NullSink out;
-    if (!decodeStream(in, out).crcOk()) return "CRC error";
+    if (!decodeStream(in, out).crcOk()) return verdictFor(ErrorKind::CrcMismatch);
     return "";
   } catch (const Error& e) {
-    switch (e.kind()) {
-      case ErrorKind::Corrupt:
-        return "Input data corrupt";
-      case ErrorKind::BadHeader:
-        return "Unknown switch in the header";
-      case ErrorKind::NotCompressed:
-        return "Not a Velt compressed file";
-      default:
-        return e.what();
-    }
+    const char* verdict = verdictFor(e.kind());
+    return verdict ? verdict : e.what();
   } catch (const std::bad_alloc&) {
     return "Not enough memory";
   } catch (const std::exception& e) {
@@ -184,11 +177,9 @@ int runVelt(int argc, char** argv) {
       console.flush();
       std::fputs(usageText().c_str(), stderr);
       return 1;
-    case ParseStatus::Fatal:
-      return failure(console, parsed.message + parsed.detail);
+    case ParseStatus::Fatal: return failure(console, parsed.message + parsed.detail);
     case ParseStatus::Ok:
-    case ParseStatus::Version:
-      break;
+    case ParseStatus::Version: break;
   }
   for (const std::string& word : parsed.ignoredSwitches) {
     console.error("Warning: ignored after the file names: " + word);
