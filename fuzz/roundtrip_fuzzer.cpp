@@ -25,32 +25,19 @@ velt::Settings settingsFrom(uint8_t a, uint8_t b) {
     s.pseudoOrder = static_cast<uint8_t>(order - 3);
   }
   switch ((a / 6) % 3) {
-    case 0:
-      s.rleThreshold = 3;
-      break;
-    case 1:
-      s.rleThreshold = 4;
-      break;
-    default:
-      s.rleEnabled = false;
+    case 0: s.rleThreshold = 3; break;
+    case 1: s.rleThreshold = 4; break;
+    default: s.rleEnabled = false;
   }
   switch (b % 3) {
-    case 0:
-      break;
-    case 1:
-      s.interleavedForced = true;
-      break;
-    default:
-      s.interleaved = false;
+    case 0: break;
+    case 1: s.interleavedForced = true; break;
+    default: s.interleaved = false;
   }
   switch ((b / 3) % 3) {
-    case 0:
-      break;
-    case 1:
-      s.e8Forced = true;
-      break;
-    default:
-      s.e8Enabled = false;
+    case 0: break;
+    case 1: s.e8Forced = true; break;
+    default: s.e8Enabled = false;
   }
   if ((b / 9) & 1) {
     s.textTransform = false;

@@ -24,14 +24,10 @@ std::vector<uint8_t> sampleBytes(size_t size, uint32_t seed) {
   uint32_t state = seed;
   for (size_t i = 0; i < size; ++i) {
     state = state * 1664525u + 1013904223u;
-    if (i < size / 2)
-      v[i] = static_cast<uint8_t>(words[i % words.size()]);
-    else if (i < size * 3 / 4)
-      v[i] = static_cast<uint8_t>(state >> 24);
-    else if (i < size * 7 / 8)
-      v[i] = 0x41;
-    else
-      v[i] = static_cast<uint8_t>(i * 3);
+    if (i < size / 2) v[i] = static_cast<uint8_t>(words[i % words.size()]);
+    else if (i < size * 3 / 4) v[i] = static_cast<uint8_t>(state >> 24);
+    else if (i < size * 7 / 8) v[i] = 0x41;
+    else v[i] = static_cast<uint8_t>(i * 3);
   }
   return v;
 }

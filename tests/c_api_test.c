@@ -133,9 +133,7 @@ int main(int argc, char** argv) {
   }
   CHECK(strcmp(velt_error_name(-1), "unknown error") == 0);
 
-  if (failures)
-    fprintf(stderr, "%d check(s) failed\n", failures);
-  else
-    printf("C interface: all checks passed\n");
+  if (failures) fprintf(stderr, "%d check(s) failed\n", failures);
+  else printf("C interface: all checks passed\n");
   return failures ? 1 : 0;
 }

@@ -165,10 +165,8 @@ TEST_F(CliFiles, SignalsLeaveTheDestinationAsItWas) {
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.mode) + " signal " + std::to_string(c.sig) +
                  (c.destinationExists ? " over an existing file" : ""));
-    if (c.destinationExists)
-      write("dest", "the old contents");
-    else
-      std::filesystem::remove(path("dest"));
+    if (c.destinationExists) write("dest", "the old contents");
+    else std::filesystem::remove(path("dest"));
     const auto before = snapshot();
     const pid_t pid = start({c.mode, "-si", c.input, "dest"});
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);

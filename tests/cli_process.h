@@ -110,10 +110,8 @@ class CliTest : public ::testing::Test {
         if (fds[i].fd < 0 || !fds[i].revents) continue;
         char buf[65536];
         const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
-        if (n > 0)
-          sinks[i]->append(buf, static_cast<size_t>(n));
-        else
-          close(fds[i].fd), fds[i].fd = -1;
+        if (n > 0) sinks[i]->append(buf, static_cast<size_t>(n));
+        else close(fds[i].fd), fds[i].fd = -1;
       }
       if (fds[2].fd >= 0 && fds[2].revents) {
         const ssize_t n = ::write(in[1], input.data() + sent, input.size() - sent);

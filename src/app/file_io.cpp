@@ -183,10 +183,8 @@ void FileSource::open(int64_t limit, bool refuseTerminal) {
   }
   if (fd < 0) throw Error(ErrorKind::Io, describe("Can't open file: ", name_, errno));
   int err = 0;
-  if (fstat(fd, &status_) != 0)
-    err = errno;
-  else if (S_ISDIR(status_.st_mode))
-    err = EISDIR;
+  if (fstat(fd, &status_) != 0) err = errno;
+  else if (S_ISDIR(status_.st_mode)) err = EISDIR;
   if (err != 0) {
     ::close(fd);
     throw Error(ErrorKind::Io, describe("Can't open file: ", name_, err));

@@ -61,18 +61,10 @@ void Console::write(const std::string& text) {
 
 void ConsoleReporter::analysed(InputKind kind) {
   switch (kind) {
-    case InputKind::Executable:
-      console_.info("Looks like an executable\n");
-      break;
-    case InputKind::NotText:
-      console_.info("This is not a text\n");
-      break;
-    case InputKind::EnglishText:
-      console_.info("Looks like an English text\n");
-      break;
-    case InputKind::RussianText:
-      console_.info("Looks like a Russian text (cp866)\n");
-      break;
+    case InputKind::Executable: console_.info("Looks like an executable\n"); break;
+    case InputKind::NotText: console_.info("This is not a text\n"); break;
+    case InputKind::EnglishText: console_.info("Looks like an English text\n"); break;
+    case InputKind::RussianText: console_.info("Looks like a Russian text (cp866)\n"); break;
   }
 }
 

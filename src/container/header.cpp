@@ -127,30 +127,17 @@ ParsedHeader readStreamHeader(ByteSource& in) {
   const uint8_t mode = b[9];
   s.textTransform = kTextTransform.get(mode) != 0;
   switch (kRunLength.get(mode)) {
-    case kRunLengthOff:
-      s.rleEnabled = false;
-      break;
-    case kRunLength4:
-      s.rleThreshold = 4;
-      break;
-    case kRunLength3:
-      s.rleThreshold = 3;
-      break;
-    default:
-      badHeader();
+    case kRunLengthOff: s.rleEnabled = false; break;
+    case kRunLength4: s.rleThreshold = 4; break;
+    case kRunLength3: s.rleThreshold = 3; break;
+    default: badHeader();
   }
   s.e8Enabled = kE8.get(mode) != 0;
   switch (kInterleaved.get(mode)) {
-    case kInterleavedOff:
-      s.interleaved = false;
-      break;
-    case kInterleavedForced:
-      s.interleavedForced = true;
-      break;
-    case kInterleavedSmart:
-      break;
-    default:
-      badHeader();
+    case kInterleavedOff: s.interleaved = false; break;
+    case kInterleavedForced: s.interleavedForced = true; break;
+    case kInterleavedSmart: break;
+    default: badHeader();
   }
   h.size = kHeaderBaseSize;
 

@@ -93,18 +93,14 @@ inline uint32_t codeUniform(RangeDecoder& rc, uint32_t, uint32_t total) {
 
 // A yes/no decision: yes owns [0, yes), no owns [yes, total).
 inline bool codeChoice(RangeEncoder& rc, bool choice, uint32_t yes, uint32_t total) {
-  if (choice)
-    rc.encode(0, yes, total);
-  else
-    rc.encode(yes, total - yes, total);
+  if (choice) rc.encode(0, yes, total);
+  else rc.encode(yes, total - yes, total);
   return choice;
 }
 inline bool codeChoice(RangeDecoder& rc, bool, uint32_t yes, uint32_t total) {
   const bool choice = rc.checkedTarget(total) < yes;
-  if (choice)
-    rc.decodeUpdate(0, yes);
-  else
-    rc.decodeUpdate(yes, total - yes);
+  if (choice) rc.decodeUpdate(0, yes);
+  else rc.decodeUpdate(yes, total - yes);
   return choice;
 }
 

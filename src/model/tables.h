@@ -97,16 +97,11 @@ constexpr std::array<uint8_t, kSumClassLimit> makeSumClass() {
   std::array<uint8_t, kSumClassLimit> t{};
   for (int v = 0; v < kSumClassLimit; ++v) {
     int c = 0;
-    if (v < 56)
-      c = v / 8;
-    else if (v < 88)
-      c = 7 + (v - 56) / 16;
-    else if (v < 184)
-      c = 9 + (v - 88) / 32;
-    else if (v < 744)
-      c = 12 + (v - 184) / 80;
-    else
-      c = 19 + (v - 744) / 400;
+    if (v < 56) c = v / 8;
+    else if (v < 88) c = 7 + (v - 56) / 16;
+    else if (v < 184) c = 9 + (v - 88) / 32;
+    else if (v < 744) c = 12 + (v - 184) / 80;
+    else c = 19 + (v - 744) / 400;
     t[v] = static_cast<uint8_t>(c);
   }
   return t;
@@ -122,20 +117,13 @@ constexpr std::array<uint8_t, 257> makeCountBucket() {
   std::array<uint8_t, 257> t{};
   for (int n = 0; n <= 256; ++n) {
     int b = 0;
-    if (n <= 1)
-      b = 0;
-    else if (n == 2)
-      b = 1;
-    else if (n == 3)
-      b = 2;
-    else if (n <= 5)
-      b = 3;
-    else if (n <= 8)
-      b = 4;
-    else if (n <= 14)
-      b = 5;
-    else
-      b = 6;
+    if (n <= 1) b = 0;
+    else if (n == 2) b = 1;
+    else if (n == 3) b = 2;
+    else if (n <= 5) b = 3;
+    else if (n <= 8) b = 4;
+    else if (n <= 14) b = 5;
+    else b = 6;
     t[n] = static_cast<uint8_t>(b);
   }
   return t;
@@ -147,18 +135,12 @@ constexpr std::array<uint8_t, 101> makeShiftByMissRate() {
   std::array<uint8_t, 101> t{};
   for (int p = 0; p <= 100; ++p) {
     int s = 0;
-    if (p <= 27)
-      s = 0;
-    else if (p <= 36)
-      s = 1;
-    else if (p <= 44)
-      s = 2;
-    else if (p <= 51)
-      s = 3;
-    else if (p <= 59)
-      s = 4;
-    else
-      s = 5;
+    if (p <= 27) s = 0;
+    else if (p <= 36) s = 1;
+    else if (p <= 44) s = 2;
+    else if (p <= 51) s = 3;
+    else if (p <= 59) s = 4;
+    else s = 5;
     t[p] = static_cast<uint8_t>(s);
   }
   return t;

@@ -32,22 +32,14 @@ void throwCorrupt() { throw Error(ErrorKind::Corrupt, kCorruptMessage); }
 
 const char* errorName(ErrorKind kind) {
   switch (kind) {
-    case ErrorKind::BadParameter:
-      return "bad parameter";
-    case ErrorKind::NotCompressed:
-      return "not compressed data";
-    case ErrorKind::BadHeader:
-      return "bad header";
-    case ErrorKind::Corrupt:
-      return "corrupt data";
-    case ErrorKind::CrcMismatch:
-      return "CRC mismatch";
-    case ErrorKind::InputTooLarge:
-      return "input too large";
-    case ErrorKind::Unrepresentable:
-      return "unrepresentable total";
-    case ErrorKind::Io:
-      return "I/O error";
+    case ErrorKind::BadParameter: return "bad parameter";
+    case ErrorKind::NotCompressed: return "not compressed data";
+    case ErrorKind::BadHeader: return "bad header";
+    case ErrorKind::Corrupt: return "corrupt data";
+    case ErrorKind::CrcMismatch: return "CRC mismatch";
+    case ErrorKind::InputTooLarge: return "input too large";
+    case ErrorKind::Unrepresentable: return "unrepresentable total";
+    case ErrorKind::Io: return "I/O error";
   }
   return "unknown error";
 }

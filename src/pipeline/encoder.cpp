@@ -182,10 +182,8 @@ EncodeDetails EncoderSession::run() {
   if (s_.textTransform) {
     flags_.textMode = s_.textMode;
     if (reporter_) {
-      if (flags_.english)
-        reporter_->analysed(InputKind::EnglishText);
-      else if (flags_.russian)
-        reporter_->analysed(InputKind::RussianText);
+      if (flags_.english) reporter_->analysed(InputKind::EnglishText);
+      else if (flags_.russian) reporter_->analysed(InputKind::RussianText);
     }
     s_.e8Enabled = false;
   } else {

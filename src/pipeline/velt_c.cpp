@@ -14,22 +14,14 @@ namespace {
 
 int codeOf(velt::ErrorKind kind) {
   switch (kind) {
-    case velt::ErrorKind::BadParameter:
-      return VELT_ERROR_BAD_PARAMETER;
-    case velt::ErrorKind::NotCompressed:
-      return VELT_ERROR_NOT_COMPRESSED;
-    case velt::ErrorKind::BadHeader:
-      return VELT_ERROR_BAD_HEADER;
-    case velt::ErrorKind::Corrupt:
-      return VELT_ERROR_CORRUPT;
-    case velt::ErrorKind::CrcMismatch:
-      return VELT_ERROR_CRC_MISMATCH;
-    case velt::ErrorKind::InputTooLarge:
-      return VELT_ERROR_INPUT_TOO_LARGE;
-    case velt::ErrorKind::Unrepresentable:
-      return VELT_ERROR_UNREPRESENTABLE;
-    case velt::ErrorKind::Io:
-      return VELT_ERROR_IO;
+    case velt::ErrorKind::BadParameter: return VELT_ERROR_BAD_PARAMETER;
+    case velt::ErrorKind::NotCompressed: return VELT_ERROR_NOT_COMPRESSED;
+    case velt::ErrorKind::BadHeader: return VELT_ERROR_BAD_HEADER;
+    case velt::ErrorKind::Corrupt: return VELT_ERROR_CORRUPT;
+    case velt::ErrorKind::CrcMismatch: return VELT_ERROR_CRC_MISMATCH;
+    case velt::ErrorKind::InputTooLarge: return VELT_ERROR_INPUT_TOO_LARGE;
+    case velt::ErrorKind::Unrepresentable: return VELT_ERROR_UNREPRESENTABLE;
+    case velt::ErrorKind::Io: return VELT_ERROR_IO;
   }
   return VELT_ERROR_INTERNAL;
 }
@@ -38,15 +30,9 @@ int codeOf(velt::ErrorKind kind) {
 // only be caught later, and with a message naming the C++ field.
 bool toStage(int value, velt::Stage& stage) {
   switch (value) {
-    case VELT_STAGE_OFF:
-      stage = velt::Stage::Off;
-      return true;
-    case VELT_STAGE_SMART:
-      stage = velt::Stage::Smart;
-      return true;
-    case VELT_STAGE_FORCED:
-      stage = velt::Stage::Forced;
-      return true;
+    case VELT_STAGE_OFF: stage = velt::Stage::Off; return true;
+    case VELT_STAGE_SMART: stage = velt::Stage::Smart; return true;
+    case VELT_STAGE_FORCED: stage = velt::Stage::Forced; return true;
   }
   return false;
 }
@@ -126,28 +112,17 @@ void velt_free(void* buffer) { std::free(buffer); }
 
 const char* velt_error_name(int code) {
   switch (code) {
-    case VELT_OK:
-      return "ok";
-    case VELT_ERROR_BAD_PARAMETER:
-      return velt::errorName(velt::ErrorKind::BadParameter);
-    case VELT_ERROR_NOT_COMPRESSED:
-      return velt::errorName(velt::ErrorKind::NotCompressed);
-    case VELT_ERROR_BAD_HEADER:
-      return velt::errorName(velt::ErrorKind::BadHeader);
-    case VELT_ERROR_CORRUPT:
-      return velt::errorName(velt::ErrorKind::Corrupt);
-    case VELT_ERROR_CRC_MISMATCH:
-      return velt::errorName(velt::ErrorKind::CrcMismatch);
-    case VELT_ERROR_INPUT_TOO_LARGE:
-      return velt::errorName(velt::ErrorKind::InputTooLarge);
-    case VELT_ERROR_UNREPRESENTABLE:
-      return velt::errorName(velt::ErrorKind::Unrepresentable);
-    case VELT_ERROR_IO:
-      return velt::errorName(velt::ErrorKind::Io);
-    case VELT_ERROR_OUT_OF_MEMORY:
-      return "out of memory";
-    case VELT_ERROR_INTERNAL:
-      return "internal error";
+    case VELT_OK: return "ok";
+    case VELT_ERROR_BAD_PARAMETER: return velt::errorName(velt::ErrorKind::BadParameter);
+    case VELT_ERROR_NOT_COMPRESSED: return velt::errorName(velt::ErrorKind::NotCompressed);
+    case VELT_ERROR_BAD_HEADER: return velt::errorName(velt::ErrorKind::BadHeader);
+    case VELT_ERROR_CORRUPT: return velt::errorName(velt::ErrorKind::Corrupt);
+    case VELT_ERROR_CRC_MISMATCH: return velt::errorName(velt::ErrorKind::CrcMismatch);
+    case VELT_ERROR_INPUT_TOO_LARGE: return velt::errorName(velt::ErrorKind::InputTooLarge);
+    case VELT_ERROR_UNREPRESENTABLE: return velt::errorName(velt::ErrorKind::Unrepresentable);
+    case VELT_ERROR_IO: return velt::errorName(velt::ErrorKind::Io);
+    case VELT_ERROR_OUT_OF_MEMORY: return "out of memory";
+    case VELT_ERROR_INTERNAL: return "internal error";
   }
   return "unknown error";
 }
