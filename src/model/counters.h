@@ -8,6 +8,7 @@ namespace velt {
 struct ModelCounters {
   uint64_t garbageCollections = 0;
   uint64_t poolExtensions = 0;
+  uint64_t blockCompactions = 0;
 };
 
 }  // namespace velt

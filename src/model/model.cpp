@@ -5,6 +5,7 @@
 #include "model/model.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <new>
 
@@ -31,19 +32,46 @@ constexpr bool highestLevelsFitTheLinks() {
 static_assert(highestLevelsFitTheLinks(), "a highest-level pool outgrows the successor links");
 constexpr uint8_t kCapitalMarker = 0xFD;
 
-// Exchanges what two list positions hold; the links stay. Copies by value:
-// members of packed records must not be bound to references.
-void swapContents(Node* a, Node* b) {
-  const uint8_t symbol = a->symbol;
-  const uint16_t freq = a->freq;
-  const uint32_t successor = a->successor;
-  a->symbol = b->symbol;
-  a->freq = b->freq;
-  a->successor = b->successor;
-  b->symbol = symbol;
-  b->freq = freq;
-  b->successor = successor;
+// Symbol blocks come in classes of these slot counts; a record with r
+// symbols beyond position 0 uses the smallest class that holds r.
+constexpr uint16_t kClassCapacity[] = {1, 2, 3, 4, 6, 8, 12, 16, 24, 32, 48, 64, 96, 128, 192, 256};
+
+constexpr std::array<uint8_t, 257> makeClassOf() {
+  std::array<uint8_t, 257> t{};
+  for (int r = 1; r <= 256; ++r) {
+    int c = 0;
+    while (kClassCapacity[c] < r) ++c;
+    t[r] = static_cast<uint8_t>(c);
+  }
+  return t;
 }
+constexpr auto kClassOf = makeClassOf();
+
+// A block: the owner's offset (or, when free, its class and the next free
+// block), then the slots, then (highest level) the successor links.
+constexpr uint32_t blockBytes(uint32_t entryBytes, int cls) {
+  return 4 + entryBytes * kClassCapacity[cls];
+}
+
+// The most block bytes one counted node can cost: a level's region holds its
+// whole node pool at this rate, so compaction always makes room.
+constexpr uint32_t bytesPerNode(uint32_t entryBytes) {
+  uint32_t most = 0;
+  for (uint32_t r = 1; r <= 255; ++r)
+    most = std::max(most, (blockBytes(entryBytes, kClassOf[r]) + r - 1) / r);
+  return most;
+}
+static_assert(bytesPerNode(4) == 8 && bytesPerNode(8) == 12);
+
+// Symbols beyond position 0; numSymbols keeps 256 as 0.
+inline int restCount(const Context* k) { return uint8_t(k->numSymbols - 1); }
+
+inline uint32_t load32(const uint8_t* p) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+inline void store32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
 
 struct EncodeSide {
   static constexpr bool kDecode = false;
@@ -89,8 +117,11 @@ Model::Model(int order, int pseudoOrder, int memoryIndex, bool textMode, const M
     if (lv.hashSize == 0) continue;  // level not on this order's walk
     lv.nodeCapacity = nodeCaps[l];
     lv.contextCapacity = contextCaps[l];
-    lv.nodeBase = static_cast<uint32_t>(size);
-    size += size_t(lv.nodeCapacity) * sizeof(Node);
+    // Pages of the block region are touched only as blocks are handed out.
+    lv.entryBytes = l == order ? 8 : 4;
+    lv.blockBase = lv.blockTop = static_cast<uint32_t>(size);
+    size += size_t(bytesPerNode(lv.entryBytes)) * (lv.nodeCapacity + 256);
+    lv.blockEnd = static_cast<uint32_t>(size);
     size = (size + 63) & ~size_t(63);
     lv.contextBase = static_cast<uint32_t>(size);
     size += size_t(lv.contextCapacity) * sizeof(Context);
@@ -135,8 +166,8 @@ Model::Model(int order, int pseudoOrder, int memoryIndex, bool textMode, const M
   std::memset(root, 0, sizeof(Context));
   root->sumFreq = 24;
   root->numSymbols = 1;
-  root->firstSymbol.symbol = 0;
-  root->firstSymbol.freq = 8;
+  root->symbol = 0;
+  root->freq = 8;
 
   escapes_.assign(size_t(kEscapeRows) * kEscapeBuckets * kEscapeCells, EscapeCell{0, 1});
 
@@ -168,14 +199,97 @@ void Model::extendNodePool(int level) {
   const uint32_t first = lv.nodesLinked;
   const uint32_t last = std::min(first + kNodeChunk, lv.nodeCapacity);
   if (first >= last) return;
-  uint32_t off = lv.nodeBase + first * uint32_t(sizeof(Node));
-  lv.nodeFree = off;
-  for (uint32_t i = first; i < last; ++i, off += sizeof(Node)) {
-    Node* n = node(off);
-    n->next = (i + 1 < last) ? off + uint32_t(sizeof(Node)) : kNull;
-    n->successor = kNull;
-  }
+  lv.nodesFree = last - first;
   lv.nodesLinked = last;
+}
+
+uint32_t Model::allocateBlock(int level, int cls, uint32_t owner) {
+  Level& lv = levels_[level];
+  uint32_t b = lv.freeBlocks[cls];
+  if (b) {
+    lv.freeBlocks[cls] = load32(arena_ + b + 4);
+  } else {
+    const uint32_t bytes = blockBytes(lv.entryBytes, cls);
+    if (lv.blockEnd - lv.blockTop < bytes) compactBlocks(level);
+    b = lv.blockTop;
+    lv.blockTop += bytes;
+  }
+  store32(arena_ + b, owner);
+  return b;
+}
+
+void Model::releaseBlock(int level, uint32_t block, int cls) {
+  Level& lv = levels_[level];
+  store32(arena_ + block, uint32_t(cls));
+  store32(arena_ + block + 4, lv.freeBlocks[cls]);
+  lv.freeBlocks[cls] = block;
+}
+
+// Slides the live blocks down over the free ones. Owners are record offsets,
+// never below kBlockClasses, so a block's first word tells the two apart.
+void Model::compactBlocks(int level) {
+  ++counters.blockCompactions;
+  Level& lv = levels_[level];
+  uint32_t to = lv.blockBase;
+  for (uint32_t from = lv.blockBase; from < lv.blockTop;) {
+    const uint32_t head = load32(arena_ + from);
+    if (head < kBlockClasses) {
+      from += blockBytes(lv.entryBytes, int(head));
+      continue;
+    }
+    Context* k = context(head);
+    const uint32_t bytes = blockBytes(lv.entryBytes, kClassOf[restCount(k)]);
+    if (to != from) {
+      std::memmove(arena_ + to, arena_ + from, bytes);
+      k->block = to;
+    }
+    to += bytes;
+    from += bytes;
+  }
+  lv.blockTop = to;
+  for (uint32_t& head : lv.freeBlocks) head = kNull;
+}
+
+uint32_t* Model::blockSuccessors(const Context* k) {
+  return reinterpret_cast<uint32_t*>(arena_ + k->block + 4 +
+                                     4 * kClassCapacity[kClassOf[restCount(k)]]);
+}
+
+// Exchanges what two positions hold (a < b; position 0 is in the record).
+void Model::swapPositions(Context* k, int a, int b, bool links) {
+  Slot& y = slots(k)[b - 1];
+  uint8_t& symbolA = a ? slots(k)[a - 1].symbol : k->symbol;
+  std::swap(symbolA, y.symbol);
+  std::swap(freqAt(k, a), y.freq);
+  if (links) std::swap(successorAt(k, a), successorAt(k, b));
+}
+
+// Puts symbol s with count freq at the next position, moving the symbols to
+// a larger block when the present one is full.
+void Model::appendSymbol(int level, uint32_t rec, uint8_t s, uint16_t freq) {
+  Context* k = context(rec);
+  const int r = restCount(k);
+  const int cls = kClassOf[r + 1];
+  const bool links = level == order_;
+  if (r == 0) {
+    k->block = allocateBlock(level, cls, rec);
+  } else if (cls != kClassOf[r]) {
+    const uint32_t fresh = allocateBlock(level, cls, rec);  // may move k's block
+    const uint32_t old = k->block;
+    std::memcpy(arena_ + fresh + 4, arena_ + old + 4, 4 * size_t(r));
+    if (links) {
+      std::memcpy(arena_ + fresh + 4 + 4 * kClassCapacity[cls],
+                  arena_ + old + 4 + 4 * kClassCapacity[kClassOf[r]], 4 * size_t(r));
+    }
+    releaseBlock(level, old, kClassOf[r]);
+    k->block = fresh;
+  }
+  Slot& slot = slots(k)[r];
+  slot.symbol = s;
+  slot.spare = 0;
+  slot.freq = freq;
+  k->numSymbols = static_cast<uint8_t>(k->numSymbols + 1);
+  if (links) blockSuccessors(k)[r] = kNull;
 }
 
 uint32_t Model::takeContext(int level) {
@@ -212,12 +326,11 @@ void Model::collectGarbage(int level) {
         lv.contextFree = cur;
         c->sumFreq = 0;
         if (level == order_) ++c->generation;
-        for (uint32_t n = c->firstSymbol.next; n;) {
-          Node* nd = node(n);
-          const uint32_t nn = nd->next;
-          nd->next = lv.nodeFree;
-          lv.nodeFree = n;
-          n = nn;
+        const int rest = restCount(c);
+        if (rest) {
+          lv.nodesFree += uint32_t(rest);
+          releaseBlock(level, c->block, kClassOf[rest]);
+          c->block = kNull;
         }
       }
       cur = next;
@@ -241,11 +354,14 @@ uint32_t Model::successorLink(uint32_t rec) const {
   return (idx + 1) | (uint32_t(context(rec)->generation & kGenerationMask) << kLinkIndexBits);
 }
 
+uint32_t Model::linkedRecord(uint32_t link) const {
+  const uint32_t idx = (link & ((1u << kLinkIndexBits) - 1)) - 1;
+  return levels_[order_].contextBase + idx * uint32_t(sizeof(Context));
+}
+
 uint32_t Model::successorRecord(uint32_t link) const {
   if (!link) return kNull;
-  const Level& lv = levels_[order_];
-  const uint32_t idx = (link & ((1u << kLinkIndexBits) - 1)) - 1;
-  const uint32_t rec = lv.contextBase + idx * uint32_t(sizeof(Context));
+  const uint32_t rec = linkedRecord(link);
   if ((link >> kLinkIndexBits) != (context(rec)->generation & kGenerationMask)) return kNull;
   return rec;
 }
@@ -255,9 +371,11 @@ void Model::dropStaleSuccessors() {
   lv.passesSinceScan = 0;
   for (uint32_t idx = 0; idx < lv.tableSize; ++idx) {
     for (uint32_t cur = lv.buckets[idx]; cur; cur = context(cur)->chainNext) {
-      for (uint32_t n = firstNodeOf(cur); n; n = node(n)->next) {
-        Node* nd = node(n);
-        if (nd->successor && !successorRecord(nd->successor)) nd->successor = kNull;
+      Context* k = context(cur);
+      if (k->successor && !successorRecord(k->successor)) k->successor = kNull;
+      uint32_t* links = blockSuccessors(k);
+      for (int i = 0, n = restCount(k); i < n; ++i) {
+        if (links[i] && !successorRecord(links[i])) links[i] = kNull;
       }
     }
   }
@@ -332,9 +450,9 @@ uint32_t Model::lookupContext() {
 
     if (!lv.contextFree && lv.contextsUsed == lv.contextCapacity) {
       do {
-        if (level == order_ && pendingNode_) {
-          node(pendingNode_)->successor = kNull;
-          pendingNode_ = kNull;
+        if (level == order_ && pendingRecord_) {
+          setPendingSuccessor(kNull);
+          pendingRecord_ = kNull;
         }
         collectGarbage(level);
       } while (!lv.contextFree);
@@ -349,7 +467,7 @@ uint32_t Model::lookupContext() {
     c->activity = kInitialActivity[level];
     c->sumFreq = 0;
     levelContext_[level] = rec;
-    path_[pathLength_++] = PathEntry{level, kNull, false};
+    path_[pathLength_++] = PathEntry{level, 0, false};
     currentLevel_ = row_.nextLevel[level];
   }
   return kNull;
@@ -362,16 +480,17 @@ int Model::escapeRow(int level) const {
   return level + 7 * (successRun_ > 16) + 15 * (history.h[0] < 64) + 31 * (history.h[1] < 64);
 }
 
-// Symbols are collected during the coder's own walk, so marking them costs
-// no second pass over the list.
-void Model::markExcluded(const uint8_t* symbols, int count) {
-  for (int i = 0; i < count; ++i) {
-    const uint8_t s = symbols[i];
+// Excludes every symbol of the record from the levels below.
+void Model::markExcluded(Context* k) {
+  auto mark = [this](uint8_t s) {
     if (exclusionStamp_[s] != stamp_) {
       exclusionStamp_[s] = stamp_;
       excludedList_[excludedCount_++] = s;
     }
-  }
+  };
+  mark(k->symbol);
+  const Slot* sl = slots(k);
+  for (int i = 0, n = restCount(k); i < n; ++i) mark(sl[i].symbol);
 }
 
 // A cell's first real use starts from half of its lower neighbour's counts
@@ -409,7 +528,7 @@ bool Model::codeFirst(Side& side, uint32_t ctx, int level) {
   }
 
   // 2. Boost of the most recently coded symbol.
-  const uint32_t m = k->lastCoded;
+  const int m = k->lastCoded;  // position + 1
   int32_t boost = 0;
   if (m) {
     int shift = -1;
@@ -422,8 +541,9 @@ bool Model::codeFirst(Side& side, uint32_t ctx, int level) {
       shift = missRun_ > 0 ? boostShift_ : (boostShift_ > 0 ? boostShift_ - 1 : 0);
     }
     if (shift >= 0) {
-      boost = std::min<int32_t>((int32_t(node(m)->freq) * 4) >> (shift & 31), 6143);
-      node(m)->freq = static_cast<uint16_t>(node(m)->freq + boost);
+      uint16_t& f = freqAt(k, m - 1);
+      boost = std::min<int32_t>((int32_t(f) * 4) >> (shift & 31), 6143);
+      f = static_cast<uint16_t>(f + boost);
     }
   }
 
@@ -444,50 +564,65 @@ bool Model::codeFirst(Side& side, uint32_t ctx, int level) {
   // 5. Code.
   const uint32_t symbolsTotal = uint32_t(k->sumFreq) + uint32_t(boost);
   const uint32_t total = symbolsTotal + uint32_t(e);
-  uint32_t found = kNull, prev = kNull;
+  const Slot* sl = slots(k);
+  const int rest = restCount(k);
+  int found = -1;
   uint32_t cum = 0;
-  uint8_t symbols[256];
-  int count = 0;
   if constexpr (Side::kDecode) {
     const uint32_t t = side.rc.checkedTarget(total);
     if (t < symbolsTotal) {
-      for (uint32_t n = firstNodeOf(ctx); n; prev = n, n = node(n)->next) {
-        const uint32_t f = node(n)->freq;
-        if (t < cum + f) {
-          found = n;
-          break;
+      if (t < k->freq) {
+        found = 0;
+        side.symbol = k->symbol;
+      } else {
+        cum = k->freq;
+        for (int i = 0; i < rest; ++i) {
+          const uint32_t f = sl[i].freq;
+          if (t < cum + f) {
+            found = i + 1;
+            break;
+          }
+          cum += f;
         }
-        cum += f;
+        if (found < 0) throwCorrupt();
+        side.symbol = sl[found - 1].symbol;
       }
-      if (!found) throwCorrupt();
-      side.symbol = node(found)->symbol;
-      side.rc.decodeUpdate(cum, node(found)->freq);
+      side.rc.decodeUpdate(cum, freqAt(k, found));
     } else {
-      for (uint32_t n = firstNodeOf(ctx); n && count < 256; prev = n, n = node(n)->next)
-        symbols[count++] = node(n)->symbol;
+      if (k->numSymbols == 0) throwCorrupt();  // all 256 symbols are here: no escape
       side.rc.decodeUpdate(symbolsTotal, uint32_t(e));
     }
   } else {
-    for (uint32_t n = firstNodeOf(ctx); n && count < 256; prev = n, n = node(n)->next) {
-      const uint8_t sym = node(n)->symbol;
-      if (sym == side.symbol) {
-        found = n;
-        break;
+    if (k->symbol == side.symbol) {
+      found = 0;
+    } else {
+      cum = k->freq;
+      for (int i = 0; i < rest; ++i) {
+        if (sl[i].symbol == side.symbol) {
+          found = i + 1;
+          break;
+        }
+        cum += sl[i].freq;
       }
-      symbols[count++] = sym;
-      cum += node(n)->freq;
     }
-    if (found) side.rc.encode(cum, node(found)->freq, total);
+    if (found >= 0) side.rc.encode(cum, freqAt(k, found), total);
     else side.rc.encode(symbolsTotal, uint32_t(e), total);
   }
 
-  if (!found) {
-    markExcluded(symbols, count);
-    path_[pathLength_++] = PathEntry{level, prev, false};
+  // The next step starts in the record that followed this symbol last time:
+  // start fetching it while this one is updated.
+  if (level == order_ && found >= 0) {
+    const uint32_t link = successorAt(k, found);
+    if (link) __builtin_prefetch(context(linkedRecord(link)));
+  }
+
+  if (found < 0) {
+    markExcluded(k);
+    path_[pathLength_++] = PathEntry{level, 0, false};
     successRun_ = 0;
     ++missRun_;
     escapeMode_ = true;
-    if (m) node(m)->freq = static_cast<uint16_t>(node(m)->freq - boost);
+    if (m) freqAt(k, m - 1) = static_cast<uint16_t>(freqAt(k, m - 1) - boost);
     x.esc = static_cast<uint16_t>(x.esc + 4);
     return false;
   }
@@ -496,9 +631,9 @@ bool Model::codeFirst(Side& side, uint32_t ctx, int level) {
   if (!m) {
     missRun_ = 1;
   } else {
-    node(m)->freq = static_cast<uint16_t>(node(m)->freq - boost);
+    freqAt(k, m - 1) = static_cast<uint16_t>(freqAt(k, m - 1) - boost);
     if (k->numSymbols > 1) {
-      if (found == m) {
+      if (found == m - 1) {
         ++hitCount_;
         missRun_ = 0;
       } else {
@@ -507,13 +642,11 @@ bool Model::codeFirst(Side& side, uint32_t ctx, int level) {
       }
     }
   }
-  uint32_t named = found;
-  if (prev && node(prev)->freq < node(found)->freq) {
-    Node* p = node(prev);
-    Node* n = node(found);
-    swapContents(p, n);
-    named = prev;
-    if (pendingNode_ == found) pendingNode_ = prev;
+  int named = found;
+  if (found > 0 && freqAt(k, found - 1) < freqAt(k, found)) {
+    swapPositions(k, found - 1, found, level == order_);
+    named = found - 1;
+    if (pendingRecord_ == ctx && pendingPosition_ == found) pendingPosition_ = named;
   }
   path_[pathLength_++] = PathEntry{level, named, true};
   x.succ = static_cast<uint16_t>(x.succ + 4);
@@ -549,70 +682,71 @@ bool Model::codeMasked(Side& side, uint32_t ctx, int level) {
     }
   }
 
-  const uint32_t m = k->lastCoded;
+  const int m = k->lastCoded;  // position + 1
   int32_t boost = 0;
   if (m) {
-    boost = std::min<int32_t>((int32_t(node(m)->freq) * 4) >> boostShift_, 6143);
-    node(m)->freq = static_cast<uint16_t>(node(m)->freq + boost);
+    uint16_t& f = freqAt(k, m - 1);
+    boost = std::min<int32_t>((int32_t(f) * 4) >> boostShift_, 6143);
+    f = static_cast<uint16_t>(f + boost);
   }
 
-  // One walk over the list; the visible (not excluded) nodes are kept so
-  // that neither the search nor the marking chases the links again.
-  uint32_t found = kNull, last = kNull;
+  // Symbols excluded above take no room here.
+  const Slot* sl = slots(k);
+  const int rest = restCount(k);
+  int found = -1;
   uint32_t cum = 0, visible = 0;
-  uint32_t visibleNodes[256];
-  uint8_t visibleSymbols[256];
-  int count = 0;
-  for (uint32_t n = firstNodeOf(ctx); n; n = node(n)->next) {
-    last = n;
-    const uint8_t sym = node(n)->symbol;
+  if (!Side::kDecode && k->symbol == side.symbol) found = 0;
+  if (!excluded(k->symbol)) visible = k->freq;
+  for (int i = 0; i < rest; ++i) {
+    const uint8_t sym = sl[i].symbol;
     if (!Side::kDecode && sym == side.symbol) {
-      found = n;
+      found = i + 1;
       cum = visible;
     }
-    if (!excluded(sym) && count < 256) {
-      visible += node(n)->freq;
-      visibleNodes[count] = n;
-      visibleSymbols[count++] = sym;
-    }
+    if (!excluded(sym)) visible += sl[i].freq;
   }
   const uint32_t total = visible + uint32_t(e);
   if constexpr (Side::kDecode) {
     const uint32_t t = side.rc.checkedTarget(total);
     if (t < visible) {
-      for (int i = 0; i < count; ++i) {
-        const uint32_t f = node(visibleNodes[i])->freq;
-        if (t < cum + f) {
-          found = visibleNodes[i];
-          break;
+      if (!excluded(k->symbol) && t < k->freq) {
+        found = 0;
+      } else {
+        if (!excluded(k->symbol)) cum = k->freq;
+        for (int i = 0; i < rest; ++i) {
+          if (excluded(sl[i].symbol)) continue;
+          const uint32_t f = sl[i].freq;
+          if (t < cum + f) {
+            found = i + 1;
+            break;
+          }
+          cum += f;
         }
-        cum += f;
+        if (found < 0) throwCorrupt();
       }
-      side.symbol = node(found)->symbol;
-      side.rc.decodeUpdate(cum, node(found)->freq);
+      side.symbol = found ? sl[found - 1].symbol : k->symbol;
+      side.rc.decodeUpdate(cum, freqAt(k, found));
     } else {
+      if (k->numSymbols == 0) throwCorrupt();  // all 256 symbols are here: no escape
       side.rc.decodeUpdate(visible, uint32_t(e));
     }
   } else {
-    if (found) side.rc.encode(cum, node(found)->freq, total);
+    if (found >= 0) side.rc.encode(cum, freqAt(k, found), total);
     else side.rc.encode(visible, uint32_t(e), total);
   }
 
-  if (m) node(m)->freq = static_cast<uint16_t>(node(m)->freq - boost);
-  if (!found) {
-    markExcluded(visibleSymbols, count);
-    path_[pathLength_++] = PathEntry{level, last, false};
+  if (m) freqAt(k, m - 1) = static_cast<uint16_t>(freqAt(k, m - 1) - boost);
+  if (found < 0) {
+    markExcluded(k);
+    path_[pathLength_++] = PathEntry{level, 0, false};
     x.esc = static_cast<uint16_t>(x.esc + 1);
     return false;
   }
   x.succ = static_cast<uint16_t>(x.succ + 1);
-  const uint32_t first = firstNodeOf(ctx);
-  uint32_t named = found;
-  if (found != first && node(found)->freq >= node(first)->freq) {
-    Node* a = node(found);
-    Node* b = node(first);
-    swapContents(a, b);
-    named = first;
+  int named = found;
+  if (found != 0 && freqAt(k, found) >= k->freq) {
+    swapPositions(k, 0, found, level == order_);
+    named = 0;
   }
   path_[pathLength_++] = PathEntry{level, named, true};
   return true;
@@ -802,19 +936,26 @@ void Model::step(Side& side) {
 }
 
 void Model::halveContext(Context* k) {
-  uint32_t sum = 0;
-  for (Node* n = &k->firstSymbol;; n = node(n->next)) {
-    n->freq = static_cast<uint16_t>(n->freq - (n->freq >> 1));
-    sum += n->freq;
-    if (!n->next) break;
+  k->freq = static_cast<uint16_t>(k->freq - (k->freq >> 1));
+  uint32_t sum = k->freq;
+  Slot* sl = slots(k);
+  for (int i = 0, n = restCount(k); i < n; ++i) {
+    sl[i].freq = static_cast<uint16_t>(sl[i].freq - (sl[i].freq >> 1));
+    sum += sl[i].freq;
   }
   k->sumFreq = static_cast<uint16_t>(sum);
 }
 
+void Model::setPendingSuccessor(uint32_t link) {
+  successorAt(context(pendingRecord_), pendingPosition_) = link;
+}
+
 void Model::updateModel(uint8_t s) {
-  const Context* r = context(current_);
+  Context* r = context(current_);
   const PathEntry* lastEntry = pathLength_ ? &path_[pathLength_ - 1] : nullptr;
-  const Node* f = (lastEntry && lastEntry->found) ? node(lastEntry->node) : nullptr;
+  // The coded symbol's position in r; its count is read afresh each time,
+  // since a block may move when another record grows.
+  const int f = (lastEntry && lastEntry->found) ? lastEntry->position : -1;
 
   for (int i = 0; i < pathLength_; ++i) {
     const PathEntry& entry = path_[i];
@@ -824,89 +965,85 @@ void Model::updateModel(uint8_t s) {
     Level& lv = levels_[level];
 
     if (entry.found) {
-      k->lastCoded = entry.node;
+      k->lastCoded = static_cast<uint16_t>(entry.position + 1);
       if (k->sumFreq >= kRescaleLimit[level]) halveContext(k);
-      Node* n = node(entry.node);
-      n->freq = static_cast<uint16_t>(n->freq + 8);
+      uint16_t& freq = freqAt(k, entry.position);
+      freq = static_cast<uint16_t>(freq + 8);
       k->sumFreq = static_cast<uint16_t>(k->sumFreq + 8);
       if (k->activity < kActivityCap[level]) k->activity = static_cast<uint8_t>(k->activity + 16);
       if (level == order_) {
-        if (pendingNode_) {
-          node(pendingNode_)->successor = successorLink(kOff);
-          pendingNode_ = kNull;
+        if (pendingRecord_) {
+          setPendingSuccessor(successorLink(kOff));
+          pendingRecord_ = kNull;
         }
-        fastSuccessor_ = successorRecord(n->successor);
+        fastSuccessor_ = successorRecord(successorAt(k, entry.position));
+        if (fastSuccessor_ && context(fastSuccessor_)->numSymbols != 1)
+          __builtin_prefetch(arena_ + context(fastSuccessor_)->block);
       }
     } else if (k->sumFreq == 0) {
       int32_t freq;
-      if (r->firstSymbol.symbol == s) {
-        freq =
-            (int32_t(r->firstSymbol.freq) * 16) / ((int32_t(r->sumFreq) >> 2) + r->numSymbols + 4) +
-            8;
-      } else if (f) {
+      if (r->symbol == s) {
+        freq = (int32_t(r->freq) * 16) / ((int32_t(r->sumFreq) >> 2) + r->numSymbols + 4) + 8;
+      } else if (f >= 0) {
+        const int32_t ff = freqAt(r, f);
         freq = std::min<int32_t>(
-            (int32_t(f->freq) * 32) / (2 * int32_t(r->numSymbols) - f->freq + r->sumFreq) + 8,
-            8191);
+            (ff * 32) / (2 * int32_t(r->numSymbols) - ff + r->sumFreq) + 8, 8191);
       } else {
         freq = 8;
       }
-      k->firstSymbol.symbol = s;
-      k->firstSymbol.freq = static_cast<uint16_t>(freq);
-      k->firstSymbol.next = kNull;
-      k->firstSymbol.successor = kNull;
+      k->symbol = s;
+      k->freq = static_cast<uint16_t>(freq);
+      k->successor = kNull;
+      k->block = kNull;
       k->sumFreq = static_cast<uint16_t>(freq);
+      k->numSymbols = 1;
+      k->lastCoded = 0;
       if (level == order_) {
-        if (pendingNode_) node(pendingNode_)->successor = successorLink(kOff);
-        pendingNode_ = firstNodeOf(kOff);
+        if (pendingRecord_) setPendingSuccessor(successorLink(kOff));
+        pendingRecord_ = kOff;
+        pendingPosition_ = 0;
         fastSuccessor_ = kNull;
       }
-      k->numSymbols = 1;
-      k->lastCoded = kNull;
-    } else if (lv.nodeFree) {
+    } else if (lv.nodesFree) {
       if (k->numSymbols == 1) {
-        k->firstSymbol.freq =
-            static_cast<uint16_t>(k->firstSymbol.freq - (k->firstSymbol.freq >> 4));
-        k->sumFreq = k->firstSymbol.freq;
+        k->freq = static_cast<uint16_t>(k->freq - (k->freq >> 4));
+        k->sumFreq = k->freq;
       }
       if (k->numSymbols <= 2 && k->sumFreq > 180) halveContext(k);
-      const uint32_t nOff = lv.nodeFree;
-      Node* n = node(nOff);
-      lv.nodeFree = n->next;
+      --lv.nodesFree;
+      const int position = restCount(k) + 1;
       int32_t freq = 8;
       int32_t sum = k->sumFreq + 8;
-      if (f) {
+      if (f >= 0) {
+        const int32_t ff = freqAt(r, f);
         int32_t d;
-        if (r->firstSymbol.symbol == s) {
-          d = (int32_t(f->freq) * 32) / ((int32_t(r->sumFreq) >> 2) + 8 * int32_t(r->numSymbols));
-          k->lastCoded = nOff;
+        if (r->symbol == s) {
+          d = (ff * 32) / ((int32_t(r->sumFreq) >> 2) + 8 * int32_t(r->numSymbols));
+          k->lastCoded = static_cast<uint16_t>(position + 1);
         } else {
           int32_t kk = 2 * (int32_t(r->numSymbols) - int32_t(k->numSymbols));
           if (kk < 1) kk = 1;
-          d = (int32_t(f->freq) * 16) / ((int32_t(r->sumFreq) >> 2) + kk);
-          k->lastCoded = kNull;
+          d = (ff * 16) / ((int32_t(r->sumFreq) >> 2) + kk);
+          k->lastCoded = 0;
         }
         freq += d;
         sum += d;
       }
-      n->freq = static_cast<uint16_t>(freq);
+      appendSymbol(level, kOff, s, static_cast<uint16_t>(freq));
       k->sumFreq = static_cast<uint16_t>(sum);
-      n->symbol = s;
-      n->next = kNull;
-      n->successor = kNull;
-      node(entry.node)->next = nOff;
       k->activity >>= 1;
       if (level == order_) {
-        if (pendingNode_) node(pendingNode_)->successor = successorLink(kOff);
-        pendingNode_ = nOff;
+        if (pendingRecord_) setPendingSuccessor(successorLink(kOff));
+        pendingRecord_ = kOff;
+        pendingPosition_ = position;
         fastSuccessor_ = kNull;
       }
-      k->numSymbols = static_cast<uint8_t>(k->numSymbols + 1);
     } else {
-      k->lastCoded = kNull;
+      k->lastCoded = 0;
       if (level == order_) {
-        if (pendingNode_) {
-          node(pendingNode_)->successor = kNull;
-          pendingNode_ = kNull;
+        if (pendingRecord_) {
+          setPendingSuccessor(kNull);
+          pendingRecord_ = kNull;
         }
         fastSuccessor_ = kNull;
       }
@@ -914,7 +1051,7 @@ void Model::updateModel(uint8_t s) {
         extendNodePool(level);
       } else {
         do collectGarbage(level);
-        while (!lv.nodeFree);
+        while (!lv.nodesFree);
       }
     }
   }
@@ -949,9 +1086,9 @@ void Model::adaptBoostShift() {
 }
 
 void Model::breakSuccessorChain() {
-  if (pendingNode_) {
-    node(pendingNode_)->successor = kNull;
-    pendingNode_ = kNull;
+  if (pendingRecord_) {
+    setPendingSuccessor(kNull);
+    pendingRecord_ = kNull;
   }
   fastSuccessor_ = kNull;
 }

@@ -4,16 +4,21 @@
 // statistics cannot drift apart.
 //
 // Pool invariants (what the format fixes is when pools fill and what a
-// collection frees; where a record or node sits is ours to choose):
-// - All records and nodes live in one cache-aligned arena; links are 32-bit
-//   byte offsets into it (0 = null). Records are 32 bytes on 32-byte
+// collection frees; where a record or symbol sits is ours to choose):
+// - Records and symbol blocks live in one cache-aligned arena; links are
+//   32-bit byte offsets into it (0 = null). Records are 32 bytes on 32-byte
 //   boundaries, so one record is one cache-line access.
+// - A record's symbols are positions 0..numSymbols-1 in coding order.
+//   Position 0 lives in the record; the others are one contiguous block, so
+//   a search never chases links. Swaps exchange what two positions hold.
 // - A record in a hash chain holds at least one symbol (sumFreq > 0) except
 //   between its creation by the lookup and the update of the same step.
-// - sumFreq equals the sum of the freq of the record's nodes.
-// - Nodes are linked into a level's free list lazily, kNodeChunk at a time,
-//   and only when the list is empty; a freed record returns every node of its
-//   list except the first, which lives inside the record.
+// - sumFreq equals the sum of the freq of the record's positions.
+// - The format's node pool is a count per level: nodes become usable
+//   kNodeChunk at a time, only when none is left, and a freed record returns
+//   numSymbols - 1 of them. A block holds at most 8 (12 at the highest level)
+//   bytes per node it counts, so a level's block region, sized to that bound,
+//   always has room once compacted; compaction is rare and moves no record.
 // - Collection: the low bit of the format's bucket function (logicalBucket,
 //   a hash of the context bytes that is part of the stream format) decides
 //   which records a collection pass may free. A pass over a level visits
@@ -41,28 +46,31 @@
 
 namespace velt::model {
 
-#pragma pack(push, 1)
-struct Node {
+// Position 1 and beyond of a record; at the highest level the block also
+// holds one successor link per slot, after the slots.
+struct Slot {
   uint8_t symbol;
+  uint8_t spare;
   uint16_t freq;
-  uint32_t next;       // next node of the context, or next free node
-  uint32_t successor;  // highest-level record that followed: successorLink() (highest level only)
 };
 
 struct Context {
-  uint16_t sumFreq;  // 0: created but empty, or free
+  uint32_t chainNext;  // next record of the bucket, or next free record
+  uint32_t block;      // positions 1.. (0: none)
+  uint32_t successor;  // position 0's: highest-level record that followed (successorLink)
+  uint16_t sumFreq;    // 0: created but empty, or free
+  uint16_t freq;       // position 0's
+  uint16_t lastCoded;  // position + 1 of the last symbol coded here; 0: none
+  uint16_t generation; // highest level: times the record was freed (successor tags)
   uint8_t contextBytes[7];
   uint8_t activity;
   uint8_t numSymbols;  // 8 bits: 256 symbols store 0
-  Node firstSymbol;
-  uint32_t lastCoded;
-  uint32_t chainNext;   // next record of the bucket, or next free record
-  uint16_t generation;  // highest level: times the record was freed (successor tags)
+  uint8_t symbol;      // position 0's
+  uint8_t spare[2];
 };
-#pragma pack(pop)
 
-static_assert(sizeof(Node) == 11, "nodes are packed");
-static_assert(sizeof(Context) == 32, "records are packed into half a cache line");
+static_assert(sizeof(Slot) == 4);
+static_assert(sizeof(Context) == 32, "records fill half a cache line");
 
 struct EscapeCell {
   uint16_t esc;
@@ -102,8 +110,10 @@ class Model {
   size_t arenaBytes() const { return arenaSize_; }
 
  private:
+  static constexpr int kBlockClasses = 16;
+
   struct Level {
-    uint32_t nodeBase = 0, nodeCapacity = 0, nodeFree = 0, nodesLinked = 0;
+    uint32_t nodeCapacity = 0, nodesFree = 0, nodesLinked = 0;  // the format's node pool
     uint32_t contextBase = 0, contextCapacity = 0, contextFree = 0, contextsUsed = 0;
     uint32_t hashSize = 0;   // the format's bucket count
     uint32_t tableSize = 0;  // our slot count: a power of two >= 256
@@ -113,20 +123,29 @@ class Model {
     int slotShift = 64;            // 64 - log2(tableSize)
     uint8_t* extra = nullptr;      // level 7 with a pseudo order: the byte that chose the bucket
     uint32_t passesSinceScan = 0;  // highest level: collection passes since the link scan
+    // Symbol blocks: a region with a bump pointer and a free list per class.
+    uint32_t blockBase = 0, blockTop = 0, blockEnd = 0;
+    uint32_t entryBytes = 4;  // per slot: 4, or 8 with a successor link
+    uint32_t freeBlocks[kBlockClasses] = {};
   };
 
   struct PathEntry {
     int level;
-    uint32_t node;
+    int position;  // coded symbol's position, after any swap
     bool found;
   };
 
-  Node* node(uint32_t off) { return reinterpret_cast<Node*>(arena_ + off); }
   Context* context(uint32_t off) { return reinterpret_cast<Context*>(arena_ + off); }
   const Context* context(uint32_t off) const {
     return reinterpret_cast<const Context*>(arena_ + off);
   }
-  static uint32_t firstNodeOf(uint32_t ctx) { return ctx + offsetof(Context, firstSymbol); }
+  Slot* slots(const Context* k) { return reinterpret_cast<Slot*>(arena_ + k->block + 4); }
+  uint32_t* blockSuccessors(const Context* k);
+  uint16_t& freqAt(Context* k, int pos) { return pos ? slots(k)[pos - 1].freq : k->freq; }
+  uint32_t& successorAt(Context* k, int pos) {
+    return pos ? blockSuccessors(k)[pos - 1] : k->successor;
+  }
+  void swapPositions(Context* k, int a, int b, bool links);
 
   // Lookup and memory.
   uint32_t logicalBucket(int level, const uint8_t* h) const;
@@ -138,6 +157,7 @@ class Model {
     return (rec - lv.contextBase) / uint32_t(sizeof(Context));  // a shift
   }
   uint32_t successorLink(uint32_t rec) const;
+  uint32_t linkedRecord(uint32_t link) const;  // the record a link names, valid or not
   uint32_t successorRecord(uint32_t link) const;
   void dropStaleSuccessors();
   uint32_t levelSlot(int level, uint64_t key) const {
@@ -147,6 +167,10 @@ class Model {
   void extendNodePool(int level);
   uint32_t takeContext(int level);
   void collectGarbage(int level);
+  void appendSymbol(int level, uint32_t rec, uint8_t s, uint16_t freq);
+  uint32_t allocateBlock(int level, int cls, uint32_t owner);
+  void releaseBlock(int level, uint32_t block, int cls);
+  void compactBlocks(int level);
 
   // Coding in one context; return true when the symbol was found.
   template <class Side>
@@ -164,13 +188,13 @@ class Model {
     return escapes_[(row * kEscapeBuckets + bucket) * kEscapeCells + idx];
   }
   int escapeRow(int level) const;
-  void markExcluded(const uint8_t* symbols, int count);
+  void markExcluded(Context* k);
   bool excluded(uint8_t s) const { return exclusionStamp_[s] == stamp_; }
 
   void updateOrder0(int slot);
-  void removeNewSymbol(int s);
   void updateModel(uint8_t s);
   void halveContext(Context* k);
+  void setPendingSuccessor(uint32_t link);
 
   int order_, pseudoOrder_;
   OrderRow row_;
@@ -213,7 +237,8 @@ class Model {
   int32_t hitCount_ = 0, missCount_ = 0;
   int lastLevel_ = 0;
   bool escapeMode_ = false;
-  uint32_t pendingNode_ = 0;
+  uint32_t pendingRecord_ = 0;  // highest-level position whose successor is still unknown
+  int pendingPosition_ = 0;
   uint32_t fastSuccessor_ = 0;
   uint32_t codedAtLevel_[kLevels] = {};
 };
