@@ -154,7 +154,7 @@ TEST(ModelGoldenSlow, GeneratedInputsKeepTheirBytesAtEveryOrder) {
   cases.emplace_back("text", "-o5 -m:10 -mt1");
   cases.emplace_back("text", "-o9 -m:10 -mt1");
 
-  uint64_t collections = 0, extensions = 0;
+  uint64_t collections = 0, extensions = 0, compactions = 0;
   size_t index = 0;
   for (const auto& [input, switches] : cases) {
     const std::vector<uint8_t>& data = inputNamed(input);
@@ -163,6 +163,7 @@ TEST(ModelGoldenSlow, GeneratedInputsKeepTheirBytesAtEveryOrder) {
     const std::vector<uint8_t> packed = encodeBuffer(data.data(), data.size(), s, &er);
     collections += er.counters.garbageCollections;
     extensions += er.counters.poolExtensions;
+    compactions += er.counters.blockCompactions;
     if (record) {
       std::printf("    {\"%s\", \"%s\", %zu, 0x%016llxull, %llu, %llu},\n", input.c_str(),
                   switches.c_str(), packed.size(), (unsigned long long)fnv1a64(packed),
@@ -189,9 +190,11 @@ TEST(ModelGoldenSlow, GeneratedInputsKeepTheirBytesAtEveryOrder) {
   if (!record) {
     EXPECT_EQ(index, std::size(kGoldens));
   }
-  // The goldens only guard the pools if the pools were under pressure.
+  // The goldens only guard the pools if the pools were under pressure, and
+  // the symbol blocks only if some level had to be compacted.
   EXPECT_GT(collections, 0u);
   EXPECT_GT(extensions, 0u);
+  EXPECT_GT(compactions, 0u);
 }
 
 // The shared vectors' garbage-collection cases, inputs built in memory the way

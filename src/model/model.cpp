@@ -20,16 +20,21 @@ constexpr int kLinkIndexBits = 20;
 constexpr uint32_t kGenerationMask = 0xFFF;
 constexpr uint32_t kGenerationPeriod = kGenerationMask;
 
-// Successor links hold a highest-level record index + 1 in kLinkIndexBits.
-constexpr bool highestLevelsFitTheLinks() {
+// Successor links and lower hints hold a record index + 1 in kLinkIndexBits.
+constexpr uint32_t kIndexMask = (1u << kLinkIndexBits) - 1;
+constexpr bool poolsFitTheLinks() {
   for (int o = 0; o < 4; ++o) {
     for (const CapacityRow& row : kCapacities[o]) {
-      if (row.contexts[4 + o] >= (1u << kLinkIndexBits)) return false;
+      for (uint32_t contexts : row.contexts) {
+        if (contexts >= kIndexMask) return false;
+      }
     }
   }
   return true;
 }
-static_assert(highestLevelsFitTheLinks(), "a highest-level pool outgrows the successor links");
+static_assert(poolsFitTheLinks(), "a pool outgrows the record links");
+
+inline uint32_t generationOf(const Context* c) { return c->lowerAndGeneration >> kLinkIndexBits; }
 constexpr uint8_t kCapitalMarker = 0xFD;
 
 // Symbol blocks come in classes of these slot counts; a record with r
@@ -297,13 +302,14 @@ uint32_t Model::takeContext(int level) {
   if (lv.contextFree) {
     uint32_t c = lv.contextFree;
     lv.contextFree = context(c)->chainNext;
+    if (lv.contextFree) __builtin_prefetch(context(lv.contextFree));  // the next one's link
     return c;
   }
   // Records are handed out in array order until the pool is used up; the
   // order in which free records are reused does not change the output.
   uint32_t c = lv.contextBase + lv.contextsUsed * uint32_t(sizeof(Context));
   ++lv.contextsUsed;
-  context(c)->generation = 0;  // kept from here on, through every reuse
+  context(c)->lowerAndGeneration = 0;  // the generation is kept from here on, through every reuse
   return c;
 }
 
@@ -325,7 +331,7 @@ void Model::collectGarbage(int level) {
         c->chainNext = lv.contextFree;
         lv.contextFree = cur;
         c->sumFreq = 0;
-        if (level == order_) ++c->generation;
+        if (level == order_) c->lowerAndGeneration += 1u << kLinkIndexBits;
         const int rest = restCount(c);
         if (rest) {
           lv.nodesFree += uint32_t(rest);
@@ -351,18 +357,18 @@ void Model::collectGarbage(int level) {
 uint32_t Model::successorLink(uint32_t rec) const {
   const Level& lv = levels_[order_];
   const uint32_t idx = recordIndex(lv, rec);
-  return (idx + 1) | (uint32_t(context(rec)->generation & kGenerationMask) << kLinkIndexBits);
+  return (idx + 1) | (generationOf(context(rec)) << kLinkIndexBits);
 }
 
 uint32_t Model::linkedRecord(uint32_t link) const {
-  const uint32_t idx = (link & ((1u << kLinkIndexBits) - 1)) - 1;
+  const uint32_t idx = (link & kIndexMask) - 1;
   return levels_[order_].contextBase + idx * uint32_t(sizeof(Context));
 }
 
 uint32_t Model::successorRecord(uint32_t link) const {
   if (!link) return kNull;
   const uint32_t rec = linkedRecord(link);
-  if ((link >> kLinkIndexBits) != (context(rec)->generation & kGenerationMask)) return kNull;
+  if ((link >> kLinkIndexBits) != generationOf(context(rec))) return kNull;
   return rec;
 }
 
@@ -419,14 +425,34 @@ uint64_t Model::historyKey(int level) const {
   return key;
 }
 
-uint32_t Model::lookupContext() {
+void Model::setLowerHint(uint32_t above, const Level& lv, uint32_t rec) {
+  Context* a = context(above);
+  a->lowerAndGeneration = (a->lowerAndGeneration & ~kIndexMask) | (recordIndex(lv, rec) + 1);
+}
+
+uint32_t Model::lookupContext(uint32_t above) {
   const int repeats = row_.levelsBelow[currentLevel_];
   for (int r = 0; r < repeats; ++r) {
     const int level = currentLevel_;
     Level& lv = levels_[level];
+    const uint64_t key = historyKey(level);
+    // After an escape, the record one level down is usually the one found
+    // last time from the same record: a live record with our key is the one
+    // the table would give (keys are unique within a level).
+    const uint32_t hint = above ? context(above)->lowerAndGeneration & kIndexMask : 0;
+    if (hint) {
+      const uint32_t rec = lv.contextBase + (hint - 1) * uint32_t(sizeof(Context));
+      const Context* c = context(rec);
+      uint64_t have;
+      std::memcpy(&have, c->contextBytes, 8);
+      if (c->sumFreq && ((have ^ key) & lv.keyMask) == 0 &&
+          (!lv.extra || lv.extra[hint - 1] == uint8_t(key >> 56))) {
+        levelContext_[level] = rec;
+        return rec;
+      }
+    }
     // Hashed only here (or by the step's prefetch): most steps are coded in
     // the remembered successor and never look a context up.
-    const uint64_t key = historyKey(level);
     const uint32_t idx = (slotReady_ >> level) & 1 ? slot_[level] : levelSlot(level, key);
     const uint32_t head = lv.buckets[idx];
     uint32_t prev = kNull;
@@ -441,6 +467,7 @@ uint32_t Model::lookupContext() {
           c->chainNext = head;
           lv.buckets[idx] = cur;
         }
+        if (above) setLowerHint(above, lv, cur);
         levelContext_[level] = cur;
         return cur;
       }
@@ -466,6 +493,9 @@ uint32_t Model::lookupContext() {
     if (lv.extra) lv.extra[recordIndex(lv, rec)] = uint8_t(key >> 56);
     c->activity = kInitialActivity[level];
     c->sumFreq = 0;
+    c->lowerAndGeneration &= ~kIndexMask;
+    if (above) setLowerHint(above, lv, rec);
+    above = rec;
     levelContext_[level] = rec;
     path_[pathLength_++] = PathEntry{level, 0, false};
     currentLevel_ = row_.nextLevel[level];
@@ -501,7 +531,7 @@ void seedFromNeighbour(EscapeCell& x, const EscapeCell& y) {
 }
 
 template <class Side>
-bool Model::codeFirst(Side& side, uint32_t ctx, int level) {
+inline bool Model::codeFirst(Side& side, uint32_t ctx, int level) {
   Context* k = context(ctx);
   const int bucket = kCountBucket[k->numSymbols];
   const int cellIdx = sumClassCell(k->sumFreq);
@@ -873,6 +903,30 @@ void Model::updateOrder0(int slot) {
 // ---------------------------------------------------------------------------
 // The step and the update
 
+// The record that coded the symbol: its count goes up, and at the highest
+// level the chain of successors moves on.
+inline void Model::updateFound(int level, int position) {
+  const uint32_t kOff = levelContext_[level];
+  Context* k = context(kOff);
+  k->lastCoded = static_cast<uint16_t>(position + 1);
+  const uint16_t sum = k->sumFreq;
+  if (sum >= kRescaleLimit[level]) halveContext(k);
+  uint16_t& freq = freqAt(k, position);
+  freq = static_cast<uint16_t>(freq + 8);
+  k->sumFreq = static_cast<uint16_t>(k->sumFreq + 8);
+  const uint8_t activity = k->activity;
+  if (activity < kActivityCap[level]) k->activity = static_cast<uint8_t>(activity + 16);
+  if (level == order_) {
+    if (pendingRecord_) {
+      setPendingSuccessor(successorLink(kOff));
+      pendingRecord_ = kNull;
+    }
+    const uint32_t next = successorRecord(successorAt(k, position));
+    fastSuccessor_ = next;
+    if (next && context(next)->numSymbols != 1) __builtin_prefetch(arena_ + context(next)->block);
+  }
+}
+
 template <class Side>
 void Model::step(Side& side) {
   excludedCount_ = 0;
@@ -888,12 +942,24 @@ void Model::step(Side& side) {
     return;
   }
 
+  // The top level's slot, fetched by the last update, is good if no stage
+  // changed the history since.
+  slotReady_ = 0;
+  if (nextTopReady_) {
+    nextTopReady_ = false;
+    if (!fastSuccessor_ && historyKey(order_) == nextTopKey_) {
+      slot_[order_] = nextTopSlot_;
+      slotReady_ = 1u << order_;
+      const uint32_t head = levels_[order_].buckets[nextTopSlot_];
+      if (head) __builtin_prefetch(context(head));
+    }
+  }
   // After an escape from the top level, the next escape is likely: fetch the
   // table slots of the next two levels to be looked up while the top codes.
-  slotReady_ = 0;
   if (lastLevel_ < order_) {
     int level = fastSuccessor_ ? row_.nextLevel[order_] : order_;
     for (int i = 0; i < 2 && level > 0; ++i, level = row_.nextLevel[level]) {
+      if ((slotReady_ >> level) & 1) continue;
       slot_[level] = levelSlot(level, historyKey(level));
       slotReady_ |= 1u << level;
       __builtin_prefetch(&levels_[level].buckets[slot_[level]]);
@@ -901,8 +967,10 @@ void Model::step(Side& side) {
   }
 
   currentLevel_ = order_;
+  uint32_t above = kNull;  // the record escaped from, whose lower hint the lookup may use
   if (fastSuccessor_) {
     const uint32_t fs = fastSuccessor_;
+    above = fs;
     current_ = fs;
     levelContext_[order_] = fs;
     if (codeFirst(side, fs, order_)) {
@@ -915,9 +983,9 @@ void Model::step(Side& side) {
   }
 
   for (;;) {
-    const uint32_t rec = lookupContext();
+    const uint32_t rec = lookupContext(above);
     if (!rec) break;
-    current_ = rec;
+    current_ = above = rec;
     const bool found =
         escapeMode_ ? codeMasked(side, rec, currentLevel_) : codeFirst(side, rec, currentLevel_);
     if (found) {
@@ -951,13 +1019,22 @@ void Model::setPendingSuccessor(uint32_t link) {
 }
 
 void Model::updateModel(uint8_t s) {
+  const int length = pathLength_;
+  pathLength_ = 0;
+  escapeMode_ = false;
+  // Most symbols are coded in the first record tried.
+  if (length == 1 && path_[0].found) {
+    updateFound(path_[0].level, path_[0].position);
+    if (!fastSuccessor_) prepareTopSlot(s);
+    return;
+  }
+
   Context* r = context(current_);
-  const PathEntry* lastEntry = pathLength_ ? &path_[pathLength_ - 1] : nullptr;
   // The coded symbol's position in r; its count is read afresh each time,
   // since a block may move when another record grows.
-  const int f = (lastEntry && lastEntry->found) ? lastEntry->position : -1;
+  const int f = (length && path_[length - 1].found) ? path_[length - 1].position : -1;
 
-  for (int i = 0; i < pathLength_; ++i) {
+  for (int i = 0; i < length; ++i) {
     const PathEntry& entry = path_[i];
     const int level = entry.level;
     const uint32_t kOff = levelContext_[level];
@@ -965,29 +1042,15 @@ void Model::updateModel(uint8_t s) {
     Level& lv = levels_[level];
 
     if (entry.found) {
-      k->lastCoded = static_cast<uint16_t>(entry.position + 1);
-      if (k->sumFreq >= kRescaleLimit[level]) halveContext(k);
-      uint16_t& freq = freqAt(k, entry.position);
-      freq = static_cast<uint16_t>(freq + 8);
-      k->sumFreq = static_cast<uint16_t>(k->sumFreq + 8);
-      if (k->activity < kActivityCap[level]) k->activity = static_cast<uint8_t>(k->activity + 16);
-      if (level == order_) {
-        if (pendingRecord_) {
-          setPendingSuccessor(successorLink(kOff));
-          pendingRecord_ = kNull;
-        }
-        fastSuccessor_ = successorRecord(successorAt(k, entry.position));
-        if (fastSuccessor_ && context(fastSuccessor_)->numSymbols != 1)
-          __builtin_prefetch(arena_ + context(fastSuccessor_)->block);
-      }
+      updateFound(level, entry.position);
     } else if (k->sumFreq == 0) {
       int32_t freq;
       if (r->symbol == s) {
         freq = (int32_t(r->freq) * 16) / ((int32_t(r->sumFreq) >> 2) + r->numSymbols + 4) + 8;
       } else if (f >= 0) {
         const int32_t ff = freqAt(r, f);
-        freq = std::min<int32_t>(
-            (ff * 32) / (2 * int32_t(r->numSymbols) - ff + r->sumFreq) + 8, 8191);
+        freq =
+            std::min<int32_t>((ff * 32) / (2 * int32_t(r->numSymbols) - ff + r->sumFreq) + 8, 8191);
       } else {
         freq = 8;
       }
@@ -1055,8 +1118,24 @@ void Model::updateModel(uint8_t s) {
       }
     }
   }
-  escapeMode_ = false;
-  pathLength_ = 0;
+  if (!fastSuccessor_) prepareTopSlot(s);
+}
+
+// With no successor to go to, the next step looks its top context up: hash
+// it now, as if s were already in the history, and start fetching the slot
+// while the stages do their work.
+void Model::prepareTopSlot(uint8_t s) {
+  uint8_t next[16] = {s};
+  std::memcpy(next + 1, history.h, sizeof history.h);
+  const Level& lv = levels_[order_];
+  uint64_t key;
+  std::memcpy(&key, next, 8);
+  key &= lv.keyMask;
+  if (lv.extra) key |= uint64_t(next[6 + pseudoOrder_]) << 56;
+  nextTopKey_ = key;
+  nextTopSlot_ = tableSlot(lv, key, logicalBucket(order_, next));
+  nextTopReady_ = true;
+  __builtin_prefetch(&lv.buckets[nextTopSlot_]);
 }
 
 void Model::encodeByte(RangeEncoder& rc, uint8_t s, int32_t stamp) {

@@ -58,15 +58,17 @@ struct Context {
   uint32_t chainNext;  // next record of the bucket, or next free record
   uint32_t block;      // positions 1.. (0: none)
   uint32_t successor;  // position 0's: highest-level record that followed (successorLink)
+  // Low 20 bits: index + 1 of the record one level down that was used last
+  // after an escape from here, a hint checked before use (0: none). High 12:
+  // the generation, times the record was freed (highest level: successor tags).
+  uint32_t lowerAndGeneration;
   uint16_t sumFreq;    // 0: created but empty, or free
   uint16_t freq;       // position 0's
   uint16_t lastCoded;  // position + 1 of the last symbol coded here; 0: none
-  uint16_t generation; // highest level: times the record was freed (successor tags)
   uint8_t contextBytes[7];
   uint8_t activity;
   uint8_t numSymbols;  // 8 bits: 256 symbols store 0
   uint8_t symbol;      // position 0's
-  uint8_t spare[2];
 };
 
 static_assert(sizeof(Slot) == 4);
@@ -163,7 +165,8 @@ class Model {
   uint32_t levelSlot(int level, uint64_t key) const {
     return tableSlot(levels_[level], key, logicalBucket(level, history.h));
   }
-  uint32_t lookupContext();
+  uint32_t lookupContext(uint32_t above);
+  void setLowerHint(uint32_t above, const Level& lv, uint32_t rec);
   void extendNodePool(int level);
   uint32_t takeContext(int level);
   void collectGarbage(int level);
@@ -174,7 +177,7 @@ class Model {
 
   // Coding in one context; return true when the symbol was found.
   template <class Side>
-  bool codeFirst(Side& side, uint32_t ctx, int level);
+  [[gnu::always_inline]] bool codeFirst(Side& side, uint32_t ctx, int level);
   template <class Side>
   bool codeMasked(Side& side, uint32_t ctx, int level);
   template <class Side>
@@ -193,8 +196,10 @@ class Model {
 
   void updateOrder0(int slot);
   void updateModel(uint8_t s);
+  [[gnu::always_inline]] void updateFound(int level, int position);
   void halveContext(Context* k);
   void setPendingSuccessor(uint32_t link);
+  void prepareTopSlot(uint8_t s);
 
   int order_, pseudoOrder_;
   OrderRow row_;
@@ -226,6 +231,9 @@ class Model {
   uint32_t levelContext_[kLevels] = {};
   uint32_t slot_[kLevels] = {};  // table slots fetched early this step (slotReady_ bits)
   uint32_t slotReady_ = 0;
+  uint64_t nextTopKey_ = 0;  // the next step's top-level key and slot, when nextTopReady_
+  uint32_t nextTopSlot_ = 0;
+  bool nextTopReady_ = false;
   int currentLevel_ = 0;
   uint32_t current_ = 0;  // record that coded the symbol (or the root)
 
