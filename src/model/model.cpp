@@ -921,9 +921,8 @@ inline void Model::updateFound(int level, int position) {
       setPendingSuccessor(successorLink(kOff));
       pendingRecord_ = kNull;
     }
-    const uint32_t next = successorRecord(successorAt(k, position));
-    fastSuccessor_ = next;
-    if (next && context(next)->numSymbols != 1) __builtin_prefetch(arena_ + context(next)->block);
+    // Checked at the next step: the record is fetched meanwhile.
+    fastLink_ = successorAt(k, position);
   }
 }
 
@@ -941,6 +940,8 @@ void Model::step(Side& side) {
     updateModel(side.symbol);
     return;
   }
+
+  fastSuccessor_ = successorRecord(fastLink_);
 
   // The top level's slot, fetched by the last update, is good if no stage
   // changed the history since.
@@ -1025,7 +1026,7 @@ void Model::updateModel(uint8_t s) {
   // Most symbols are coded in the first record tried.
   if (length == 1 && path_[0].found) {
     updateFound(path_[0].level, path_[0].position);
-    if (!fastSuccessor_) prepareTopSlot(s);
+    if (!fastLink_) prepareTopSlot(s);
     return;
   }
 
@@ -1065,7 +1066,7 @@ void Model::updateModel(uint8_t s) {
         if (pendingRecord_) setPendingSuccessor(successorLink(kOff));
         pendingRecord_ = kOff;
         pendingPosition_ = 0;
-        fastSuccessor_ = kNull;
+        fastLink_ = kNull;
       }
     } else if (lv.nodesFree) {
       if (k->numSymbols == 1) {
@@ -1099,7 +1100,7 @@ void Model::updateModel(uint8_t s) {
         if (pendingRecord_) setPendingSuccessor(successorLink(kOff));
         pendingRecord_ = kOff;
         pendingPosition_ = position;
-        fastSuccessor_ = kNull;
+        fastLink_ = kNull;
       }
     } else {
       k->lastCoded = 0;
@@ -1108,7 +1109,7 @@ void Model::updateModel(uint8_t s) {
           setPendingSuccessor(kNull);
           pendingRecord_ = kNull;
         }
-        fastSuccessor_ = kNull;
+        fastLink_ = kNull;
       }
       if (lv.nodesLinked < lv.nodeCapacity) {
         extendNodePool(level);
@@ -1118,7 +1119,7 @@ void Model::updateModel(uint8_t s) {
       }
     }
   }
-  if (!fastSuccessor_) prepareTopSlot(s);
+  if (!fastLink_) prepareTopSlot(s);
 }
 
 // With no successor to go to, the next step looks its top context up: hash
@@ -1169,7 +1170,7 @@ void Model::breakSuccessorChain() {
     setPendingSuccessor(kNull);
     pendingRecord_ = kNull;
   }
-  fastSuccessor_ = kNull;
+  fastLink_ = kNull;
 }
 
 }  // namespace velt::model

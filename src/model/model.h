@@ -247,7 +247,8 @@ class Model {
   bool escapeMode_ = false;
   uint32_t pendingRecord_ = 0;  // highest-level position whose successor is still unknown
   int pendingPosition_ = 0;
-  uint32_t fastSuccessor_ = 0;
+  uint32_t fastLink_ = 0;       // successor link of the last symbol coded at the top
+  uint32_t fastSuccessor_ = 0;  // its record, checked at the start of the step
   uint32_t codedAtLevel_[kLevels] = {};
 };
 
