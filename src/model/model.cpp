@@ -506,21 +506,24 @@ uint32_t Model::lookupContext(uint32_t above) {
 // ---------------------------------------------------------------------------
 // Coding in a context
 
-int Model::escapeRow(int level) const {
-  return level + 7 * (successRun_ > 16) + 15 * (history.h[0] < 64) + 31 * (history.h[1] < 64);
-}
+int Model::escapeRow(int level) const { return level + 7 * (successRun_ > 16) + historyRow_; }
 
 // Excludes every symbol of the record from the levels below.
 void Model::markExcluded(Context* k) {
-  auto mark = [this](uint8_t s) {
-    if (exclusionStamp_[s] != stamp_) {
-      exclusionStamp_[s] = stamp_;
-      excludedList_[excludedCount_++] = s;
+  int n = excludedCount_;
+  const int32_t stamp = stamp_;
+  int32_t* const stamps = exclusionStamp_;
+  uint8_t* const list = excludedList_;
+  auto mark = [&](uint8_t s) {
+    if (stamps[s] != stamp) {
+      stamps[s] = stamp;
+      list[n++] = s;
     }
   };
   mark(k->symbol);
   const Slot* sl = slots(k);
-  for (int i = 0, n = restCount(k); i < n; ++i) mark(sl[i].symbol);
+  for (int i = 0, rest = restCount(k); i < rest; ++i) mark(sl[i].symbol);
+  excludedCount_ = n;
 }
 
 // A cell's first real use starts from half of its lower neighbour's counts
@@ -694,7 +697,7 @@ bool Model::codeMasked(Side& side, uint32_t ctx, int level) {
   const uint32_t cellSum = uint32_t(x.esc) + x.succ;
   if (cellSum <= 7) {
     if (x.succ == 1) {
-      const int plainRow = level + 15 * (history.h[0] < 64) + 31 * (history.h[1] < 64);
+      const int plainRow = level + historyRow_;
       seedFromNeighbour(x, cell(plainRow, bucket, cellIdx ? cellIdx - 1 : 0));
     }
     e = 8 * bucket + 8;
@@ -942,6 +945,7 @@ void Model::step(Side& side) {
   }
 
   fastSuccessor_ = successorRecord(fastLink_);
+  historyRow_ = 15 * (history.h[0] < 64) + 31 * (history.h[1] < 64);
 
   // The top level's slot, fetched by the last update, is good if no stage
   // changed the history since.

@@ -235,6 +235,7 @@ class Model {
   uint32_t nextTopSlot_ = 0;
   bool nextTopReady_ = false;
   int currentLevel_ = 0;
+  int historyRow_ = 0;    // the escape row's share from the last two bytes
   uint32_t current_ = 0;  // record that coded the symbol (or the root)
 
   // Across steps.
