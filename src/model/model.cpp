@@ -9,8 +9,6 @@
 #include <cstdlib>
 #include <new>
 
-#include "container/crc16.h"
-
 namespace velt::model {
 
 namespace {
@@ -137,6 +135,7 @@ Model::Model(int order, int pseudoOrder, int memoryIndex, bool textMode, const M
     while (lv.tableSize < lv.contextCapacity / 2) lv.tableSize <<= 1;
     bucketCount += lv.tableSize;
     lv.keyMask = ~uint64_t(0) >> (64 - 8 * l);
+    lv.bucketBit = BucketBit::of(l, pseudoOrder);
     lv.slotShift = 64;
     for (uint32_t n = lv.tableSize; n > 1; n >>= 1) --lv.slotShift;
     if (l == 7 && pseudoOrder > 0) {
@@ -389,26 +388,6 @@ void Model::dropStaleSuccessors() {
 
 // ---------------------------------------------------------------------------
 // Lookup
-
-// The format's bucket function of a context, from its bytes (h[0] newest).
-// The format fixes which records exist and which bucket each belongs to; only
-// the bucket's low bit is used here, by the collector, which frees from every
-// other bucket per pass.
-uint32_t Model::logicalBucket(int level, const uint8_t* h) const {
-  const auto& T = kCrc16Table;
-  const uint32_t h0 = h[0], h1 = h[1], h2 = h[2], h3 = h[3], h4 = h[4], h5 = h[5];
-  switch (level) {
-    case 1: return h0;
-    case 2: return ((((h0 << 4) ^ h0) << 3) ^ (T[h0] & 0x7FFFu)) ^ h1;
-    case 3: return ((((h0 << 4) ^ h1) << 4) ^ T[h2]) ^ h0;
-    case 4: return ((((((h1 ^ h0) << 2) ^ h2 ^ h3) << 3) ^ h1 ^ h3) << 3) ^ h0;
-    case 5: return ((((((h3 ^ h0) << 3) ^ h1 ^ h2) << 5) ^ T[h4]) << 2) ^ T[h2] ^ h0;
-    case 6: return ((((((h1 ^ h0) << 3) ^ h4 ^ h2) << 5) ^ T[h3]) << 2) ^ T[h5] ^ h5 ^ h0;
-    default:
-      return ((((((h1 ^ h0) << 3) ^ h4 ^ h2) << 5) ^ T[h5 ^ h3]) << 1) ^ T[h[6 + pseudoOrder_]] ^
-             h0;
-  }
-}
 
 // Within one of the format's buckets no two records share their context bytes, so
 // a record is identified by its bytes plus, at level 7 with a pseudo order,
@@ -1138,7 +1117,7 @@ void Model::prepareTopSlot(uint8_t s) {
   key &= lv.keyMask;
   if (lv.extra) key |= uint64_t(next[6 + pseudoOrder_]) << 56;
   nextTopKey_ = key;
-  nextTopSlot_ = tableSlot(lv, key, logicalBucket(order_, next));
+  nextTopSlot_ = tableSlot(lv, key, lv.bucketBit(next));
   nextTopReady_ = true;
   __builtin_prefetch(&lv.buckets[nextTopSlot_]);
 }

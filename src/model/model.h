@@ -19,7 +19,7 @@
 //   numSymbols - 1 of them. A block holds at most 8 (12 at the highest level)
 //   bytes per node it counts, so a level's block region, sized to that bound,
 //   always has room once compacted; compaction is rare and moves no record.
-// - Collection: the low bit of the format's bucket function (logicalBucket,
+// - Collection: the low bit of the format's bucket function (BucketBit, from
 //   a hash of the context bytes that is part of the stream format) decides
 //   which records a collection pass may free. A pass over a level visits
 //   exactly the records whose bucket has that bit equal to the level's
@@ -120,7 +120,8 @@ class Model {
     uint32_t hashSize = 0;   // the format's bucket count
     uint32_t tableSize = 0;  // our slot count: a power of two >= 256
     uint32_t* buckets = nullptr;
-    int parity = 0;
+    int parity = 0;                // the bucket bit the next collection pass visits
+    BucketBit bucketBit;           // a context's bucket bit
     uint64_t keyMask = 0;          // the level's context bytes within a 64-bit load
     int slotShift = 64;            // 64 - log2(tableSize)
     uint8_t* extra = nullptr;      // level 7 with a pseudo order: the byte that chose the bucket
@@ -150,7 +151,6 @@ class Model {
   void swapPositions(Context* k, int a, int b, bool links);
 
   // Lookup and memory.
-  uint32_t logicalBucket(int level, const uint8_t* h) const;
   uint64_t historyKey(int level) const;
   static uint32_t tableSlot(const Level& lv, uint64_t key, uint32_t bucket) {
     return (uint32_t((key * 0x9E3779B97F4A7C15ull) >> lv.slotShift) & ~1u) | (bucket & 1u);
@@ -163,7 +163,7 @@ class Model {
   uint32_t successorRecord(uint32_t link) const;
   void dropStaleSuccessors();
   uint32_t levelSlot(int level, uint64_t key) const {
-    return tableSlot(levels_[level], key, logicalBucket(level, history.h));
+    return tableSlot(levels_[level], key, levels_[level].bucketBit(history.h));
   }
   uint32_t lookupContext(uint32_t above);
   void setLowerHint(uint32_t above, const Level& lv, uint32_t rec);

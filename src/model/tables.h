@@ -6,6 +6,8 @@
 #include <array>
 #include <cstdint>
 
+#include "container/crc16.h"
+
 namespace velt::model {
 
 inline constexpr int kLevels = 8;
@@ -149,5 +151,28 @@ constexpr std::array<uint8_t, 101> makeShiftByMissRate() {
 inline constexpr auto kShiftByMissRate = makeShiftByMissRate();
 
 inline constexpr uint32_t kNodeChunk = 16383;
+
+// The low bit of the format's bucket function of a context (h[0] newest),
+// the only bit of it we use: it decides which records a collection pass may
+// free. Every shifted term of the function drops out of that bit, leaving one
+// to three bytes per level.
+struct BucketBit {
+  uint8_t a = 0, b = 0, c = 0;
+  uint8_t maskB = 0, maskC = 0;
+
+  static constexpr BucketBit of(int level, int pseudoOrder) {
+    switch (level) {
+      case 2: return {1, 0, 0, 0, 1};  // h1 ^ T[h0]
+      case 3:
+      case 5: return {0, 0, 2, 0, 1};                         // h0 ^ T[h2]
+      case 6: return {0, 5, 5, 1, 1};                         // h0 ^ h5 ^ T[h5]
+      case 7: return {0, 0, uint8_t(6 + pseudoOrder), 0, 1};  // h0 ^ T[h6+p]
+      default: return {0, 0, 0, 0, 0};                        // levels 1, 4: h0
+    }
+  }
+  uint32_t operator()(const uint8_t* h) const {
+    return (h[a] ^ (h[b] & maskB) ^ (kCrc16Table[h[c]] & maskC)) & 1u;
+  }
+};
 
 }  // namespace velt::model
