@@ -529,10 +529,10 @@ inline bool Model::codeFirst(Side& side, uint32_t ctx, int level) {
   } else {
     e = static_cast<int32_t>(uint32_t(x.esc) * k->sumFreq / x.succ);
     if (e > 300) e = (cellSum < 80) ? 300 : std::min(e, 1200);
-    if (2 * e < prevEscape_) {
-      e += 1;
-      if (4 * e < prevEscape_) e += 2;
-    }
+    // Without branches: a jump in the escape estimate is rare but random.
+    const int32_t low = 2 * e < prevEscape_;
+    e += low;
+    e += 2 * (low & (4 * e < prevEscape_));
     if (cellSum > 2000) {
       x.succ = static_cast<uint16_t>(x.succ - x.succ / 2);
       x.esc = static_cast<uint16_t>(x.esc / 2);
@@ -684,10 +684,9 @@ bool Model::codeMasked(Side& side, uint32_t ctx, int level) {
     e = static_cast<int32_t>(uint32_t(x.esc) * k->sumFreq / x.succ);
     if (e == 0) e = 1;
     else if (e > 600) e = (cellSum < 140) ? 600 : std::min(e, 1530);
-    if (2 * e < prevEscape_) {
-      e += 1;
-      if (4 * e < prevEscape_) e += 3;
-    }
+    const int32_t low = 2 * e < prevEscape_;
+    e += low;
+    e += 3 * (low & (4 * e < prevEscape_));
     if (cellSum > 2000) {
       x.succ = static_cast<uint16_t>(x.succ / 2 + 1);
       x.esc = static_cast<uint16_t>(x.esc / 2);
@@ -897,7 +896,7 @@ inline void Model::updateFound(int level, int position) {
   freq = static_cast<uint16_t>(freq + 8);
   k->sumFreq = static_cast<uint16_t>(k->sumFreq + 8);
   const uint8_t activity = k->activity;
-  if (activity < kActivityCap[level]) k->activity = static_cast<uint8_t>(activity + 16);
+  k->activity = static_cast<uint8_t>(activity + 16 * (activity < kActivityCap[level]));
   if (level == order_) {
     if (pendingRecord_) {
       setPendingSuccessor(successorLink(kOff));

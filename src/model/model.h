@@ -144,7 +144,12 @@ class Model {
   }
   Slot* slots(const Context* k) { return reinterpret_cast<Slot*>(arena_ + k->block + 4); }
   uint32_t* blockSuccessors(const Context* k);
-  uint16_t& freqAt(Context* k, int pos) { return pos ? slots(k)[pos - 1].freq : k->freq; }
+  // Either address is computed and one is picked, without a branch: which
+  // position is wanted is hard to predict.
+  uint16_t& freqAt(Context* k, int pos) {
+    uint16_t* inBlock = reinterpret_cast<uint16_t*>(arena_ + k->block + 4 * size_t(pos) + 2);
+    return *(pos ? inBlock : &k->freq);
+  }
   uint32_t& successorAt(Context* k, int pos) {
     return pos ? blockSuccessors(k)[pos - 1] : k->successor;
   }
