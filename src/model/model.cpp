@@ -316,17 +316,18 @@ void Model::collectGarbage(int level) {
   ++counters.garbageCollections;
   Level& lv = levels_[level];
   for (uint32_t idx = uint32_t(lv.parity); idx < lv.tableSize; idx += 2) {
-    uint32_t prev = kNull;
-    uint32_t cur = lv.buckets[idx];
-    while (cur) {
+    uint32_t* at = &lv.buckets[idx];
+    uint32_t* before = nullptr;  // the link to the record holding `at`
+    while (*at) {
+      const uint32_t cur = *at & ~kLinkBits;
       Context* c = context(cur);
-      const uint32_t next = c->chainNext;
       if (c->activity > 0) {
         c->activity >>= 1;
-        prev = cur;
+        before = at;
+        at = &c->chainNext;
       } else {
-        if (prev) context(prev)->chainNext = next;
-        else lv.buckets[idx] = next;
+        *at = c->chainNext;
+        if (before && !*at) *before &= ~kMoreBit;
         c->chainNext = lv.contextFree;
         lv.contextFree = cur;
         c->sumFreq = 0;
@@ -338,7 +339,6 @@ void Model::collectGarbage(int level) {
           c->block = kNull;
         }
       }
-      cur = next;
     }
   }
   // Links into the records freed here are now stale; their generation tags
@@ -375,8 +375,8 @@ void Model::dropStaleSuccessors() {
   Level& lv = levels_[order_];
   lv.passesSinceScan = 0;
   for (uint32_t idx = 0; idx < lv.tableSize; ++idx) {
-    for (uint32_t cur = lv.buckets[idx]; cur; cur = context(cur)->chainNext) {
-      Context* k = context(cur);
+    for (uint32_t link = lv.buckets[idx]; link; link = context(link & ~kLinkBits)->chainNext) {
+      Context* k = context(link & ~kLinkBits);
       if (k->successor && !successorRecord(k->successor)) k->successor = kNull;
       uint32_t* links = blockSuccessors(k);
       for (int i = 0, n = restCount(k); i < n; ++i) {
@@ -409,6 +409,11 @@ void Model::setLowerHint(uint32_t above, const Level& lv, uint32_t rec) {
   a->lowerAndGeneration = (a->lowerAndGeneration & ~kIndexMask) | (recordIndex(lv, rec) + 1);
 }
 
+// Four bits of the key's hash just below those that chose the slot.
+uint32_t Model::keyTag(const Level& lv, uint64_t key) {
+  return uint32_t((key * kKeyHash) >> (lv.slotShift - 4)) & kTagMask;
+}
+
 uint32_t Model::lookupContext(uint32_t above) {
   const int repeats = row_.levelsBelow[currentLevel_];
   for (int r = 0; r < repeats; ++r) {
@@ -433,25 +438,34 @@ uint32_t Model::lookupContext(uint32_t above) {
     // Hashed only here (or by the step's prefetch): most steps are coded in
     // the remembered successor and never look a context up.
     const uint32_t idx = (slotReady_ >> level) & 1 ? slot_[level] : levelSlot(level, key);
-    const uint32_t head = lv.buckets[idx];
-    uint32_t prev = kNull;
-    for (uint32_t cur = head; cur;) {
+    const uint32_t tag = keyTag(lv, key);
+    // A link carries its record's tag and whether a record follows, so the
+    // walk reads a record only when its tag matches or to go on past it.
+    uint32_t* at = &lv.buckets[idx];
+    uint32_t* before = nullptr;  // the link to the record holding `at`
+    for (uint32_t link = *at; link;) {
+      const uint32_t cur = link & ~kLinkBits;
       Context* c = context(cur);
-      uint64_t have;
-      std::memcpy(&have, c->contextBytes, 8);
-      if (((have ^ key) & lv.keyMask) == 0 &&
-          (!lv.extra || lv.extra[recordIndex(lv, cur)] == uint8_t(key >> 56))) {
-        if (prev) {
-          context(prev)->chainNext = c->chainNext;
-          c->chainNext = head;
-          lv.buckets[idx] = cur;
+      if ((link & kTagMask) == tag) {
+        uint64_t have;
+        std::memcpy(&have, c->contextBytes, 8);
+        if (((have ^ key) & lv.keyMask) == 0 &&
+            (!lv.extra || lv.extra[recordIndex(lv, cur)] == uint8_t(key >> 56))) {
+          if (before) {  // to the front
+            *at = c->chainNext;
+            if (!*at) *before &= ~kMoreBit;
+            c->chainNext = lv.buckets[idx];
+            lv.buckets[idx] = link | kMoreBit;
+          }
+          if (above) setLowerHint(above, lv, cur);
+          levelContext_[level] = cur;
+          return cur;
         }
-        if (above) setLowerHint(above, lv, cur);
-        levelContext_[level] = cur;
-        return cur;
       }
-      prev = cur;
-      cur = c->chainNext;
+      if (!(link & kMoreBit)) break;
+      before = at;
+      at = &c->chainNext;
+      link = *at;
     }
 
     if (!lv.contextFree && lv.contextsUsed == lv.contextCapacity) {
@@ -466,7 +480,7 @@ uint32_t Model::lookupContext(uint32_t above) {
     const uint32_t rec = takeContext(level);
     Context* c = context(rec);
     c->chainNext = lv.buckets[idx];
-    lv.buckets[idx] = rec;
+    lv.buckets[idx] = rec | tag | (c->chainNext ? kMoreBit : 0);
     std::memcpy(c->contextBytes, history.h,
                 sizeof c->contextBytes);  // only `level` of them are read
     if (lv.extra) lv.extra[recordIndex(lv, rec)] = uint8_t(key >> 56);
@@ -934,7 +948,7 @@ void Model::step(Side& side) {
       slot_[order_] = nextTopSlot_;
       slotReady_ = 1u << order_;
       const uint32_t head = levels_[order_].buckets[nextTopSlot_];
-      if (head) __builtin_prefetch(context(head));
+      if (head) __builtin_prefetch(context(head & ~kLinkBits));
     }
   }
   // After an escape from the top level, the next escape is likely: fetch the

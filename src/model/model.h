@@ -157,9 +157,15 @@ class Model {
 
   // Lookup and memory.
   uint64_t historyKey(int level) const;
+  static constexpr uint64_t kKeyHash = 0x9E3779B97F4A7C15ull;
   static uint32_t tableSlot(const Level& lv, uint64_t key, uint32_t bucket) {
-    return (uint32_t((key * 0x9E3779B97F4A7C15ull) >> lv.slotShift) & ~1u) | (bucket & 1u);
+    return (uint32_t((key * kKeyHash) >> lv.slotShift) & ~1u) | (bucket & 1u);
   }
+  // Chain links (slot heads, and chainNext of a record in a chain) are record
+  // offsets, multiples of 32, with the low bits holding the record's key tag
+  // and whether another record follows it.
+  static constexpr uint32_t kTagMask = 15, kMoreBit = 16, kLinkBits = 31;
+  static uint32_t keyTag(const Level& lv, uint64_t key);
   static uint32_t recordIndex(const Level& lv, uint32_t rec) {
     return (rec - lv.contextBase) / uint32_t(sizeof(Context));  // a shift
   }
