@@ -404,6 +404,17 @@ uint64_t Model::historyKey(int level) const {
   return key;
 }
 
+// An escape from rec goes to its hinted record one level down: have it on
+// its way while rec codes.
+void Model::prefetchLower(uint32_t rec, int level) {
+  const uint32_t hint = context(rec)->lowerAndGeneration & kIndexMask;
+  const int lower = row_.nextLevel[level];
+  if (hint && lower) {
+    __builtin_prefetch(
+        context(levels_[lower].contextBase + (hint - 1) * uint32_t(sizeof(Context))));
+  }
+}
+
 void Model::setLowerHint(uint32_t above, const Level& lv, uint32_t rec) {
   Context* a = context(above);
   a->lowerAndGeneration = (a->lowerAndGeneration & ~kIndexMask) | (recordIndex(lv, rec) + 1);
@@ -431,6 +442,7 @@ uint32_t Model::lookupContext(uint32_t above) {
       std::memcpy(&have, c->contextBytes, 8);
       if (c->sumFreq && ((have ^ key) & lv.keyMask) == 0 &&
           (!lv.extra || lv.extra[hint - 1] == uint8_t(key >> 56))) {
+        prefetchLower(rec, level);
         levelContext_[level] = rec;
         return rec;
       }
@@ -458,6 +470,7 @@ uint32_t Model::lookupContext(uint32_t above) {
             lv.buckets[idx] = link | kMoreBit;
           }
           if (above) setLowerHint(above, lv, cur);
+          prefetchLower(cur, level);
           levelContext_[level] = cur;
           return cur;
         }
@@ -937,6 +950,7 @@ void Model::step(Side& side) {
   }
 
   fastSuccessor_ = successorRecord(fastLink_);
+  if (fastSuccessor_) prefetchLower(fastSuccessor_, order_);
   historyRow_ = 15 * (history.h[0] < 64) + 31 * (history.h[1] < 64);
 
   // The top level's slot, fetched by the last update, is good if no stage

@@ -178,6 +178,7 @@ class Model {
   }
   uint32_t lookupContext(uint32_t above);
   void setLowerHint(uint32_t above, const Level& lv, uint32_t rec);
+  void prefetchLower(uint32_t rec, int level);
   void extendNodePool(int level);
   uint32_t takeContext(int level);
   void collectGarbage(int level);
