@@ -31,6 +31,10 @@
 //   generation, which counts the times the record was freed; a link whose
 //   tag differs is null, exactly as if the format's scan had cleared it. A
 //   scan clears stale links every 4095 passes, before a 12-bit tag can wrap.
+// - Within a level no two live records share a key (context bytes, plus the
+//   bucket byte at level 7 with a pseudo order). So a hint (the record one
+//   level down that an escape last reached) needs no tag: a live record with
+//   the wanted key is the one the table would find.
 #pragma once
 
 #include <cstdint>
