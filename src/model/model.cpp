@@ -122,6 +122,7 @@ Model::Model(int order, int pseudoOrder, int memoryIndex, bool textMode, const M
     lv.contextCapacity = contextCaps[l];
     // Pages of the block region are touched only as blocks are handed out.
     lv.entryBytes = l == order ? 8 : 4;
+    size = (size + 63) & ~size_t(63);
     lv.blockBase = lv.blockTop = static_cast<uint32_t>(size);
     size += size_t(bytesPerNode(lv.entryBytes)) * (lv.nodeCapacity + 256);
     lv.blockEnd = static_cast<uint32_t>(size);
