@@ -15,6 +15,8 @@
 //    (a plain encoder cannot write such a block at all).
 #include "text/text_encoder.h"
 
+#include <algorithm>
+
 #include "text/char_classes.h"
 #include "text/ngram.h"
 #include "text/side_info.h"
@@ -33,7 +35,7 @@ constexpr int kCR = text::kCarriageReturn;
 constexpr int kSpace = text::kSpace;
 
 constexpr size_t kBlockTarget = 0x20000;
-constexpr size_t kInitialBuffer = 0x70000;
+constexpr size_t kInputWindow = 0x10000;
 // Without unwrapLines: staged bytes at which an open block hands out a chunk.
 constexpr size_t kChunkStaged = 0x1000000;
 // With unwrapLines: the largest block length, and when to start watching it.
@@ -41,8 +43,22 @@ constexpr size_t kMaxBlockLength = SideInfoCoder::kMaxBlockLength;
 constexpr size_t kWatchStaged = 0x7E0000;
 // Stage-1 bytes one token can add is below 300; doubled by stage 2 escapes.
 constexpr size_t kLengthMargin = 1024;
+constexpr size_t kTokenRoom = 300;
 
 enum class StopReason { BlockEnd, InputEnd, Chunk, Cut };
+
+// Bytes that stage 1 copies as a token of their own, touching no state but the
+// column: not upper case, punctuation (line ends included), a marker byte or a
+// space (spaces are decided apart).
+constexpr std::array<uint8_t, 256> makePlainBytes() {
+  std::array<uint8_t, 256> plain{};
+  for (int b = 0; b < 256; ++b) {
+    plain[b] =
+        !kClasses.isUpper[b] && !kClasses.punctuation[b] && !kClasses.escaped[b] && b != kSpace;
+  }
+  return plain;
+}
+constexpr std::array<uint8_t, 256> kPlainBytes = makePlainBytes();
 
 }  // namespace
 
@@ -54,32 +70,37 @@ struct TextEncoder::Impl : text::TextOptions {
         crc(crc),
         coder(coder),
         trie(text::ngramSet(f.russian != 0, f.textMode)),
-        codeEscape(trie.codeEscapeSet()) {
-    staged.reserve(kInitialBuffer);
-    out.reserve(kInitialBuffer);
+        codeEscape(trie.codeEscapeSet()),
+        window(kInputWindow) {
     if (unwrapLines) lineEndCodes.reserve(65535);
     if (doubleSpaces) spaceRunList.reserve(32768);
   }
 
   bool fillTextBuffer();
 
-  // Input.
+  // Input, read ahead a window at a time: the CRC runs in one tight loop and
+  // copyPlainRun scans the window.
   int readByte() {
-    int b = in.get();
-    if (b >= 0) crc.update(static_cast<uint8_t>(b));
-    return b;
+    if (inPos == inEnd && !refillWindow()) return kEnd;
+    return *inPos++;
   }
+  bool refillWindow();
   int readSpacedChar();
   int nextTextChar();
   void appendSpaceRun(int32_t count);
 
-  // Stage 1.
-  void put(uint8_t b) { staged.push_back(b); }
+  // Stage 1. The buffers are storage, grown ahead of the writes (and never
+  // shrunk) so a byte costs no capacity check and no zero fill.
+  void put(uint8_t b) { staged[stagedEnd++] = b; }
   void emitEscaped(int b) {
-    if (kClasses.escaped[b]) staged.push_back(text::kEscapeByte);
-    staged.push_back(static_cast<uint8_t>(b));
+    if (kClasses.escaped[b]) put(text::kEscapeByte);
+    put(static_cast<uint8_t>(b));
+  }
+  static void reserveAfter(std::vector<uint8_t>& v, size_t used, size_t more) {
+    if (v.size() - used < more) v.resize(std::max(2 * v.size(), used + more));
   }
   void emitPunctuation(int ch);
+  void copyPlainRun();
   bool stageOneToken(int& last);
   StopReason runStageOne();
 
@@ -95,6 +116,9 @@ struct TextEncoder::Impl : text::TextOptions {
   const text::NgramTrie trie;
   const std::array<uint8_t, 256>& codeEscape;
 
+  std::vector<uint8_t> window;  // [inPos, inEnd) is still to be read
+  const uint8_t* inPos = nullptr;
+  const uint8_t* inEnd = nullptr;
   // Character source.
   int heldChar = kNoChar;
   int32_t pendingLeadSpaces = 0;
@@ -109,17 +133,31 @@ struct TextEncoder::Impl : text::TextOptions {
   bool blockOpen = false;  // the last buffer handed out was a chunk
   uint8_t word[256];
 
-  // The open block: staged_[0..) holds its stage-1 bytes from `dropped` on;
-  // stage 2 has consumed them up to `walkPos`.
+  // The open block: staged[0..stagedEnd) holds its stage-1 bytes from
+  // `dropped` on; stage 2 has consumed them up to `walkPos`.
   std::vector<uint8_t> staged;
+  size_t stagedEnd = 0;
   size_t dropped = 0;
   size_t walkPos = 0;
-  std::vector<uint8_t> out;
+  std::vector<uint8_t> out;  // the handed-out buffer: out[0..outEnd)
+  size_t outEnd = 0;
 
   std::vector<uint8_t> lineEndCodes;
   std::vector<uint8_t> spaceRunList;
   SideInfoCoder side;
 };
+
+bool TextEncoder::Impl::refillWindow() {
+  uint8_t* w = window.data();
+  size_t n = 0;
+  for (int b; n < kInputWindow && (b = in.get()) != kEnd;) w[n++] = static_cast<uint8_t>(b);
+  Crc16 c = crc;
+  for (size_t k = 0; k < n; ++k) c.update(w[k]);
+  crc = c;
+  inPos = w;
+  inEnd = w + n;
+  return n != 0;
+}
 
 int TextEncoder::Impl::readSpacedChar() {
   int ch;
@@ -218,6 +256,56 @@ void TextEncoder::Impl::emitPunctuation(int ch) {
   emitEscaped(ch);
 }
 
+// The layers' fast path: the tokens ahead that stage 1 passes through as they
+// are, plain bytes and single spaces, copied in one loop over the input window.
+// Such a token moves the column (a single space also counts towards the space
+// runs) and cannot end a block; the copy stops one short of kBlockTarget, from
+// where each token is checked for a block end.
+void TextEncoder::Impl::copyPlainRun() {
+  if (heldChar != kNoChar || pushedBack != kNoChar) return;
+  const size_t blockStaged = dropped + stagedEnd;
+  if (blockStaged + 1 >= kBlockTarget) return;
+  size_t n = static_cast<size_t>(inEnd - inPos);
+  if (doubleSpaces && n > 0) --n;  // a space is decided by the byte after it
+  n = std::min(n, kBlockTarget - 1 - blockStaged);
+  reserveAfter(staged, stagedEnd, n);
+
+  // Locals: a byte store could alias any member.
+  const bool unwrap = unwrapLines, doubles = doubleSpaces;
+  const int width = wrapWidth;
+  int col = column, excess = wrapExcess;
+  int32_t singles = singleSpaceCount;
+  const uint8_t* p = inPos;
+  const uint8_t* const stop = p + n;
+  uint8_t* dst = staged.data() + stagedEnd;
+  for (; p < stop; ++p) {
+    const uint8_t c = *p;
+    if (c == kSpace) {
+      if (doubles) {
+        if (p[1] == kSpace) break;
+        ++singles;
+      }
+    } else if (!kPlainBytes[c]) {
+      break;
+    }
+    if (unwrap) {
+      if (col == width) ++excess;
+      ++col;
+      if (c == kSpace && col > width) ++excess;
+    }
+    *dst++ = c;
+  }
+  const size_t copied = static_cast<size_t>(p - inPos);
+  if (copied == 0) return;
+  inPos = p;
+  stagedEnd += copied;
+  owner.consumedChars += static_cast<int64_t>(copied);
+  prevChar = p[-1];
+  column = col;
+  wrapExcess = excess;
+  singleSpaceCount = singles;
+}
+
 // One stage-1 token. Returns false when the input ended inside it (or before
 // it); otherwise `last` is the character that decides whether a block may end.
 bool TextEncoder::Impl::stageOneToken(int& last) {
@@ -279,18 +367,20 @@ bool TextEncoder::Impl::stageOneToken(int& last) {
 
 StopReason TextEncoder::Impl::runStageOne() {
   for (;;) {
+    copyPlainRun();
     int last = 0;
+    reserveAfter(staged, stagedEnd, kTokenRoom);
     if (!stageOneToken(last)) return StopReason::InputEnd;
-    size_t blockStaged = dropped + staged.size();
+    size_t blockStaged = dropped + stagedEnd;
     if (blockStaged < kBlockTarget) continue;
     if (!kClasses.delimiter[last]) return StopReason::BlockEnd;
     if (!unwrapLines) {
-      if (staged.size() >= kChunkStaged) return StopReason::Chunk;
-    } else if (staged.size() >= kWatchStaged && pushedBack == kNoChar) {
+      if (stagedEnd >= kChunkStaged) return StopReason::Chunk;
+    } else if (stagedEnd >= kWatchStaged && pushedBack == kNoChar) {
       // A character the line layer holds back may be a space already
       // counted in this block's space runs: it must stay in this block.
       substitute(false);
-      if (out.size() + 2 * (staged.size() - walkPos) + kLengthMargin > kMaxBlockLength)
+      if (outEnd + 2 * (stagedEnd - walkPos) + kLengthMargin > kMaxBlockLength)
         return StopReason::Cut;
     }
   }
@@ -302,10 +392,10 @@ StopReason TextEncoder::Impl::runStageOne() {
 // are left open unless the block ends.
 void TextEncoder::Impl::substitute(bool blockEnds) {
   const uint8_t* s = staged.data();
-  const size_t length = staged.size();
+  const size_t length = stagedEnd;
   size_t i = walkPos;
-  size_t o = out.size();
-  out.resize(o + 2 * (length - i));
+  size_t o = outEnd;
+  reserveAfter(out, o, 2 * (length - i));
   uint8_t* dst = out.data();
   for (; i < length;) {
     bool inside = i + 4 <= length;
@@ -338,12 +428,12 @@ void TextEncoder::Impl::substitute(bool blockEnds) {
       ++i;
     }
   }
-  out.resize(o);
+  outEnd = o;
   walkPos = i;
 }
 
 void TextEncoder::Impl::codeSideInfo() {
-  side.codeBlockLength(coder, static_cast<uint32_t>(out.size()));
+  side.codeBlockLength(coder, static_cast<uint32_t>(outEnd));
   for (uint8_t code : lineEndCodes) side.codeLineEnd(coder, code);
   side.codeLineEnd(coder, SideInfoCoder::kLineEndEnd);
   lineEndCodes.clear();
@@ -356,26 +446,28 @@ void TextEncoder::Impl::codeSideInfo() {
 }
 
 bool TextEncoder::Impl::fillTextBuffer() {
-  out.clear();
+  outEnd = 0;
   StopReason reason = inputEnded ? StopReason::InputEnd : runStageOne();
   if (reason == StopReason::InputEnd) inputEnded = true;
   blockOpen = reason == StopReason::Chunk;
   if (reason == StopReason::Chunk) {
     substitute(false);
     dropped += walkPos;
-    staged.erase(staged.begin(), staged.begin() + static_cast<std::ptrdiff_t>(walkPos));
+    std::copy(staged.begin() + static_cast<std::ptrdiff_t>(walkPos),
+              staged.begin() + static_cast<std::ptrdiff_t>(stagedEnd), staged.begin());
+    stagedEnd -= walkPos;
     walkPos = 0;
   } else {
     substitute(true);
-    staged.clear();
+    stagedEnd = 0;
     dropped = 0;
     walkPos = 0;
   }
   owner.textBufferPos = 0;
-  owner.textBufferLength = static_cast<int32_t>(out.size());
-  owner.producedBytes += static_cast<int64_t>(out.size());
+  owner.textBufferLength = static_cast<int32_t>(outEnd);
+  owner.producedBytes += static_cast<int64_t>(outEnd);
   if (unwrapLines) codeSideInfo();
-  return out.empty();
+  return outEnd == 0;
 }
 
 TextEncoder::TextEncoder(ByteSource& in, Crc16& crc, RangeEncoder& coder, const TextFlags& flags)
