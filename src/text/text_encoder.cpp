@@ -105,6 +105,7 @@ struct TextEncoder::Impl : text::TextOptions {
   StopReason runStageOne();
 
   // Stage 2 and side information.
+  int matchGroup(const uint8_t* p, size_t avail, uint8_t& code) const;
   void substitute(bool blockEnds);
   void codeSideInfo();
 
@@ -386,6 +387,26 @@ StopReason TextEncoder::Impl::runStageOne() {
   }
 }
 
+// Length of the letter group coded at p (0: none), with `avail` bytes staged
+// from p. Three bytes that begin a four-byte group are never a trigram.
+int TextEncoder::Impl::matchGroup(const uint8_t* p, size_t avail, uint8_t& code) const {
+  code = 0;
+  if (avail < 2) return 0;
+  const int32_t n0 = trie.root(p[0]);
+  if (n0 == text::NgramTrie::kNone) return 0;
+  const int32_t n1 = trie.child(n0, p[1]);
+  if (n1 != text::NgramTrie::kNone && avail > 2) {
+    const int32_t n2 = trie.child(n1, p[2]);
+    if (n2 != text::NgramTrie::kNone) {
+      if (avail > 3 && (code = trie.code(n2, p[3])) != 0) return 4;
+    } else if ((code = trie.code(n1, p[2])) != 0) {
+      return 3;
+    }
+  }
+  code = trie.code(n0, p[1]);
+  return code != 0 ? 2 : 0;
+}
+
 // Stage 2 over staged[walkPos..). Positions whose four-byte window lies inside
 // the staged bytes are final whenever they are reached; the last three
 // positions of a block are literals (except the block's first position) and
@@ -397,36 +418,30 @@ void TextEncoder::Impl::substitute(bool blockEnds) {
   size_t o = outEnd;
   reserveAfter(out, o, 2 * (length - i));
   uint8_t* dst = out.data();
-  for (; i < length;) {
-    bool inside = i + 4 <= length;
-    if (!inside && !blockEnds) break;
-    const uint8_t b0 = s[i];
-    int matchLength = 0;
-    uint8_t code = 0;
-    int32_t n0 = text::NgramTrie::kNone;
-    if (inside || (i == 0 && dropped == 0)) n0 = trie.root(b0);
-    if (n0 != text::NgramTrie::kNone && i + 1 < length) {
-      const uint8_t b1 = s[i + 1];
-      int32_t n1 = trie.child(n0, b1);
-      if (n1 != text::NgramTrie::kNone && i + 2 < length) {
-        const uint8_t b2 = s[i + 2];
-        int32_t n2 = trie.child(n1, b2);
-        if (n2 != text::NgramTrie::kNone) {
-          if (i + 3 < length && (code = trie.code(n2, s[i + 3])) != 0) matchLength = 4;
-        } else if ((code = trie.code(n1, b2)) != 0) {
-          matchLength = 3;
-        }
-      }
-      if (matchLength == 0 && (code = trie.code(n0, b1)) != 0) matchLength = 2;
-    }
-    if (matchLength) {
+  const uint8_t* escape = codeEscape.data();
+  auto literal = [&](uint8_t b) {
+    if (escape[b]) dst[o++] = text::kCodeEscapeByte;
+    dst[o++] = b;
+  };
+  uint8_t code;
+  // Whole four-byte windows first: the lookups need no bounds checks there.
+  while (i + 4 <= length) {
+    const int matched = matchGroup(s + i, 4, code);
+    if (matched) {
       dst[o++] = code;
-      i += static_cast<size_t>(matchLength);
+      i += static_cast<size_t>(matched);
     } else {
-      if (codeEscape[b0]) dst[o++] = text::kCodeEscapeByte;
-      dst[o++] = b0;
-      ++i;
+      literal(s[i++]);
     }
+  }
+  if (blockEnds && i < length) {
+    int matched = 0;
+    if (i == 0 && dropped == 0) matched = matchGroup(s, length, code);
+    if (matched) {
+      dst[o++] = code;
+      i += static_cast<size_t>(matched);
+    }
+    while (i < length) literal(s[i++]);
   }
   outEnd = o;
   walkPos = i;
