@@ -11,6 +11,7 @@
 // one coded byte stands for at most four stage-1 bytes.
 #include "text/text_decoder.h"
 
+#include <array>
 #include <climits>
 
 #include "text/char_classes.h"
@@ -37,6 +38,19 @@ constexpr size_t kForcedFlushFill = kBufferSize - 64;
 constexpr size_t kMaxToken = 5;
 constexpr int32_t kNoMoreDoubles = INT32_MAX;
 
+// Stage-1 bytes that are a token of their own and, outside all-caps text,
+// stand for themselves: not an escape, a case marker or punctuation (line
+// feeds included).
+constexpr std::array<uint8_t, 256> makePlainBytes() {
+  std::array<uint8_t, 256> plain{};
+  for (int b = 0; b < 256; ++b) {
+    plain[b] = b != kEsc && b != text::kCapitalMarker && b != text::kAllCapsMarker &&
+               !kClasses.punctuation[b];
+  }
+  return plain;
+}
+constexpr std::array<uint8_t, 256> kPlainBytes = makePlainBytes();
+
 }  // namespace
 
 struct TextDecoder::Impl : text::TextOptions {
@@ -57,6 +71,8 @@ struct TextDecoder::Impl : text::TextOptions {
   void flushStaged();
   size_t tokenSize(size_t i, size_t n) const;
   void decodeStagedText(bool complete);
+  size_t passPlainRun(size_t i, size_t n);
+  void writeWordBytes(const uint8_t* p, size_t n);
   void dispatch(int ch);
   void restoreLineEnd(int ch);
   void emitOutputChar(int ch);
@@ -222,6 +238,10 @@ void TextDecoder::Impl::decodeStagedText(bool complete) {
   const size_t n = fill;
   size_t i = 0;
   while (i < n) {
+    if (!capsActive && kPlainBytes[staged[i]]) {
+      i = passPlainRun(i, n);
+      continue;
+    }
     if (n - i <= 2 * kMaxToken && tokenSize(i, n) == 0) {
       if (complete) throwCorrupt();
       break;
@@ -260,6 +280,53 @@ void TextDecoder::Impl::decodeStagedText(bool complete) {
   const size_t rest = n - i;
   for (size_t k = 0; k < rest; ++k) staged[k] = staged[i + k];
   fill = rest;
+}
+
+// The decoder's fast path: a run of plain bytes at staged[i..). Dispatched one
+// by one, each would release the pending character and become pending itself,
+// so all but the last are released at once: spaces through restoreLineEnd
+// (they may stand for a line end or a doubled space), the stretches between
+// them straight to the output. Returns the end of the run.
+size_t TextDecoder::Impl::passPlainRun(size_t i, size_t n) {
+  const uint8_t* p = staged.data();
+  size_t end = i + 1;
+  while (end < n && kPlainBytes[p[end]]) ++end;
+  if (hasPending) restoreLineEnd(pendingChar);
+  const size_t last = end - 1;
+  for (size_t k = i; k < last;) {
+    if (p[k] == kSpace) {
+      restoreLineEnd(kSpace);
+      ++k;
+      continue;
+    }
+    size_t stretch = k + 1;
+    while (stretch < last && p[stretch] != kSpace) ++stretch;
+    writeWordBytes(p + k, stretch - k);
+    k = stretch;
+  }
+  charBeforePending = last > i ? p[last - 1] : pendingChar;
+  pendingChar = p[last];
+  hasPending = true;
+  return end;
+}
+
+// What restoreLineEnd does for n plain bytes that are not spaces: they only
+// move the column on their way out.
+void TextDecoder::Impl::writeWordBytes(const uint8_t* p, size_t n) {
+  if (unwrapLines) {
+    const int count = static_cast<int>(n);
+    if (column <= wrapWidth && wrapWidth < column + count) ++wrapExcess;
+    column += count;
+    lastOutChar = p[n - 1];
+  }
+  if (doubleSpaces) afterLineFeed = false;
+  Crc16 c = crc;
+  for (size_t k = 0; k < n; ++k) {
+    out.put(p[k]);
+    c.update(p[k]);
+  }
+  crc = c;
+  written += static_cast<int64_t>(n);
 }
 
 void TextDecoder::Impl::dispatch(int ch) {
