@@ -13,6 +13,7 @@
 
 #include <array>
 #include <climits>
+#include <cstring>
 
 #include "text/char_classes.h"
 #include "text/ngram.h"
@@ -83,9 +84,6 @@ struct TextDecoder::Impl : text::TextOptions {
     crc.update(b);
     ++written;
   }
-  void append(const uint8_t* p, size_t n) {
-    for (size_t k = 0; k < n; ++k) staged[fill++] = p[k];
-  }
 
   ByteSink& out;
   Crc16& crc;
@@ -119,23 +117,12 @@ struct TextDecoder::Impl : text::TextOptions {
 };
 
 void TextDecoder::Impl::putDecodedByte(uint8_t b, int32_t passed) {
-  if (b == text::kCodeEscapeByte && !codeEscapePending) {
-    codeEscapePending = true;
-  } else if (codeEscapePending) {
-    staged[fill++] = b;
-    codeEscapePending = false;
-  } else {
-    const uint8_t m = codeMap[b];
-    if (m == text::CodeMap::kLiteral) {
-      staged[fill++] = b;
-    } else if (m == text::CodeMap::kTrigram) {
-      append(codeMap.trigram(b), 3);
-    } else if (m == text::CodeMap::kQuadgram) {
-      append(codeMap.quadgram(b), 4);
-    } else {
-      append(codeMap.digram(m), 2);
-    }
-  }
+  // The buffer always has room for four more bytes (see kForcedFlushFill).
+  const text::CodeMap::Expansion& e = codeMap(codeEscapePending, b);
+  const uint8_t length = e.length;
+  std::memcpy(staged.data() + fill, e.bytes, 4);
+  fill += length;
+  codeEscapePending = length == 0;
   if (unwrapLines) {
     const bool lastByte = passed >= codedLength - 1;
     if (--blockRemaining == 0) {
