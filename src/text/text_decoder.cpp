@@ -11,6 +11,7 @@
 // one coded byte stands for at most four stage-1 bytes.
 #include "text/text_decoder.h"
 
+#include <algorithm>
 #include <array>
 #include <climits>
 #include <cstring>
@@ -65,9 +66,20 @@ struct TextDecoder::Impl : text::TextOptions {
         staged(kBufferSize) {
     if (unwrapLines) lineEndCodes.reserve(65535);
     if (doubleSpaces) spaceRunList.reserve(32768);
+    scheduleCheck(-1);
   }
 
-  void putDecodedByte(uint8_t b, int32_t passed);
+  void putDecodedByte(uint8_t b, int32_t passed) {
+    // The buffer always has room for four more bytes (see kForcedFlushFill).
+    const text::CodeMap::Expansion& e = codeMap(codeEscapePending, b);
+    const uint8_t length = e.length;
+    std::memcpy(staged.data() + fill, e.bytes, 4);
+    fill += length;
+    codeEscapePending = length == 0;
+    if (--untilCheck == 0) checkpoint(passed);
+  }
+  [[gnu::noinline]] void checkpoint(int32_t passed);  // keeps the per-byte path lean
+  void scheduleCheck(int32_t passed);
   void readSideInfo(int64_t bytesPassed);
   void flushStaged();
   size_t tokenSize(size_t i, size_t n) const;
@@ -94,7 +106,10 @@ struct TextDecoder::Impl : text::TextOptions {
   std::vector<uint8_t> staged;
   size_t fill = 0;
   bool codeEscapePending = false;
-  int64_t blockRemaining = 0;
+  int64_t blockRemaining = 0;  // as of the last checkpoint
+  // Coded bytes to the next checkpoint, and from the last one to it.
+  int64_t untilCheck = 1;
+  int64_t checkSpan = 1;
 
   bool hasPending = false;
   int pendingChar = kLF;
@@ -116,16 +131,22 @@ struct TextDecoder::Impl : text::TextOptions {
   int64_t written = 0;
 };
 
-void TextDecoder::Impl::putDecodedByte(uint8_t b, int32_t passed) {
-  // The buffer always has room for four more bytes (see kForcedFlushFill).
-  const text::CodeMap::Expansion& e = codeMap(codeEscapePending, b);
-  const uint8_t length = e.length;
-  std::memcpy(staged.data() + fill, e.bytes, 4);
-  fill += length;
-  codeEscapePending = length == 0;
+// The bytes up to the next checkpoint can neither end a block or the stream
+// nor, at four stage-1 bytes each at most, fill the buffer to kFlushFill, so
+// nothing but their expansion is due. `passed` counts up by one per byte.
+void TextDecoder::Impl::scheduleCheck(int32_t passed) {
+  int64_t span = fill < kFlushFill ? static_cast<int64_t>(kFlushFill - fill) / 4 : 1;
   if (unwrapLines) {
+    span = std::min({span, blockRemaining, static_cast<int64_t>(codedLength) - 1 - passed});
+  }
+  untilCheck = checkSpan = std::max<int64_t>(span, 1);
+}
+
+void TextDecoder::Impl::checkpoint(int32_t passed) {
+  if (unwrapLines) {
+    blockRemaining -= checkSpan;
     const bool lastByte = passed >= codedLength - 1;
-    if (--blockRemaining == 0) {
+    if (blockRemaining == 0) {
       if (codeEscapePending) throwCorrupt();
       decodeStagedText(true);
       // The block ends between tokens; what is still pending is a character
@@ -135,11 +156,13 @@ void TextDecoder::Impl::putDecodedByte(uint8_t b, int32_t passed) {
         hasPending = false;
       }
       if (!lastByte) readSideInfo(static_cast<int64_t>(passed) + 1);
+      scheduleCheck(passed);
       return;
     }
     if (lastByte) throwCorrupt();  // the stream ends inside a block
   }
   if (fill >= kFlushFill) flushStaged();
+  scheduleCheck(passed);
 }
 
 void TextDecoder::Impl::readSideInfo(int64_t bytesPassed) {
@@ -399,7 +422,10 @@ TextDecoder::TextDecoder(ByteSink& out, Crc16& crc, RangeDecoder& coder, const T
 TextDecoder::~TextDecoder() = default;
 
 void TextDecoder::start() {
-  if (impl_->unwrapLines) impl_->readSideInfo(0);
+  if (impl_->unwrapLines) {
+    impl_->readSideInfo(0);
+    impl_->scheduleCheck(-1);
+  }
 }
 
 void TextDecoder::putDecodedByte(uint8_t b, int32_t passed) { impl_->putDecodedByte(b, passed); }
