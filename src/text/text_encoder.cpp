@@ -71,7 +71,8 @@ struct TextEncoder::Impl : text::TextOptions {
         coder(coder),
         trie(text::ngramSet(f.russian != 0, f.textMode)),
         codeEscape(trie.codeEscapeSet()),
-        window(kInputWindow) {
+        window(kInputWindow),
+        out(2 * (kBlockTarget + kTokenRoom)) {
     if (unwrapLines) lineEndCodes.reserve(65535);
     if (doubleSpaces) spaceRunList.reserve(32768);
   }
@@ -140,7 +141,9 @@ struct TextEncoder::Impl : text::TextOptions {
   size_t stagedEnd = 0;
   size_t dropped = 0;
   size_t walkPos = 0;
-  std::vector<uint8_t> out;  // the handed-out buffer: out[0..outEnd)
+  // The handed-out buffer, out[0..outEnd). A usual block fits from the start,
+  // and textBuffer() is never null, even for the empty last block.
+  std::vector<uint8_t> out;
   size_t outEnd = 0;
 
   std::vector<uint8_t> lineEndCodes;
