@@ -1,7 +1,8 @@
 // Text decoder, the text encoder's mirror: stage 2 is undone byte by byte
 // into `staged`, which is restored token by token (case markers, escapes,
 // inserted spaces) through the line layer (line ends turned back from
-// spaces) and the space layer (doubled spaces) to the output.
+// spaces) and the space layer (doubled spaces) to the output. Runs of plain
+// bytes skip the token-by-token path (passPlainRun).
 //
 // Restoring is deferred while the buffer may end inside a token. A token is
 // at most a few bytes, so a full buffer is restored up to its incomplete last

@@ -2,6 +2,8 @@
 // spaces inside lines), the line layer (turns the line ends of wrapped
 // paragraphs into spaces), stage 1 (case markers, escapes, inserted spaces)
 // into `staged`, and stage 2 (letter-group codes) into the block buffer.
+// Most text is plain letters and single spaces, which no layer changes:
+// copyPlainRun takes them from the input to `staged` in one loop.
 //
 // Blocks end after a non-delimiter token once 0x20000 stage-1 bytes have
 // collected. A long stretch without such a token (delimiter runs, all-caps
