@@ -133,6 +133,20 @@ TEST(TextLayers, LineEndsAndSpaceRunsBothWays) {
       << "an empty list doubles nothing";
 }
 
+TEST(TextLayers, SpacesMergeWhereverTheReadAheadEnds) {
+  // The encoder reads its input 64 KiB at a time and decides a space by the
+  // byte after it, which may come with the next read.
+  for (size_t at = 65530; at <= 65540; ++at) {
+    SCOPED_TRACE(at);
+    const std::string words(at, 'x');
+    const EncodedText doubled = encodeText(bytesOf(words + "  y"), textFlags("unwrap double"));
+    EXPECT_EQ(asString(doubled.allBytes), words + " y");
+    const EncodedText single = encodeText(bytesOf(words + " y"), textFlags("unwrap double"));
+    EXPECT_EQ(asString(single.allBytes), words + " y");
+    expectTextRoundTrip(bytesOf(words + "  y"), textFlags("unwrap double"));
+  }
+}
+
 TEST(TextDecoder, RejectsImpossibleSideInformation) {
   const TextFlags f = textFlags("unwrap");
   const struct {

@@ -1,6 +1,10 @@
 // Letter-group lists and the structures built from them.
 #include "text/ngram.h"
 
+#include <algorithm>
+
+#include "text/char_classes.h"
+
 namespace velt::text {
 
 namespace {
@@ -113,11 +117,21 @@ void NgramTrie::insert(const uint8_t* group, int length, uint8_t code) {
   codeEscapeSet_[code] = 1;
 }
 
-CodeMap::CodeMap(const NgramSet& set) : set_(set) {
-  map_.fill(kLiteral);
-  for (int i = 0; i < set.digramCount; ++i) map_[set.digramBase + i] = static_cast<uint8_t>(i);
-  for (int i = 0; i < set.trigramCount; ++i) map_[set.trigramBase + i] = kTrigram;
-  for (int i = 0; i < set.quadgramCount; ++i) map_[set.quadgramBase + i] = kQuadgram;
+CodeMap::CodeMap(const NgramSet& set) {
+  for (int escaped = 0; escaped < 2; ++escaped) {
+    for (int b = 0; b < 256; ++b) table_[escaped][b] = {{static_cast<uint8_t>(b)}, 1};
+  }
+  auto install = [&](const uint8_t* groups, int count, int length, uint8_t base) {
+    for (int i = 0; i < count; ++i) {
+      Expansion& e = table_[0][base + i];
+      std::copy(groups + length * i, groups + length * (i + 1), e.bytes);
+      e.length = static_cast<uint8_t>(length);
+    }
+  };
+  install(set.digrams, set.digramCount, 2, set.digramBase);
+  install(set.trigrams, set.trigramCount, 3, set.trigramBase);
+  install(set.quadgrams, set.quadgramCount, 4, set.quadgramBase);
+  table_[0][kCodeEscapeByte].length = 0;
 }
 
 }  // namespace velt::text

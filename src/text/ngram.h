@@ -56,28 +56,22 @@ class NgramTrie {
   std::array<uint8_t, 256> codeEscapeSet_{};
 };
 
-// Decoder side: what each byte of the coded stream stands for.
+// Decoder side: the stage-1 bytes each byte of the coded stream stands for.
 class CodeMap {
  public:
-  static constexpr uint8_t kLiteral = 0xFF;
-  static constexpr uint8_t kTrigram = 0xFE;
-  static constexpr uint8_t kQuadgram = 0xFD;
+  // Length 0 marks the code escape byte. All four bytes may be copied.
+  struct Expansion {
+    uint8_t bytes[4];
+    uint8_t length;
+  };
 
   explicit CodeMap(const NgramSet& set);
 
-  // kLiteral, kTrigram, kQuadgram, or the index of a digram.
-  uint8_t operator[](uint8_t b) const { return map_[b]; }
-  const uint8_t* digram(uint8_t index) const { return set_.digrams + 2 * index; }
-  const uint8_t* trigram(uint8_t code) const {
-    return set_.trigrams + 3 * (code - set_.trigramBase);
-  }
-  const uint8_t* quadgram(uint8_t code) const {
-    return set_.quadgrams + 4 * (code - set_.quadgramBase);
-  }
+  // Behind the code escape byte every byte stands for itself.
+  const Expansion& operator()(bool escaped, uint8_t b) const { return table_[escaped][b]; }
 
  private:
-  NgramSet set_;
-  std::array<uint8_t, 256> map_;
+  std::array<std::array<Expansion, 256>, 2> table_;
 };
 
 }  // namespace velt::text

@@ -1,7 +1,8 @@
 // Text decoder, the text encoder's mirror: stage 2 is undone byte by byte
 // into `staged`, which is restored token by token (case markers, escapes,
 // inserted spaces) through the line layer (line ends turned back from
-// spaces) and the space layer (doubled spaces) to the output.
+// spaces) and the space layer (doubled spaces) to the output. Runs of plain
+// bytes skip the token-by-token path (passPlainRun).
 //
 // Restoring is deferred while the buffer may end inside a token. A token is
 // at most a few bytes, so a full buffer is restored up to its incomplete last
@@ -11,7 +12,10 @@
 // one coded byte stands for at most four stage-1 bytes.
 #include "text/text_decoder.h"
 
+#include <algorithm>
+#include <array>
 #include <climits>
+#include <cstring>
 
 #include "text/char_classes.h"
 #include "text/ngram.h"
@@ -37,6 +41,19 @@ constexpr size_t kForcedFlushFill = kBufferSize - 64;
 constexpr size_t kMaxToken = 5;
 constexpr int32_t kNoMoreDoubles = INT32_MAX;
 
+// Stage-1 bytes that are a token of their own and, outside all-caps text,
+// stand for themselves: not an escape, a case marker or punctuation (line
+// feeds included).
+constexpr std::array<uint8_t, 256> makePlainBytes() {
+  std::array<uint8_t, 256> plain{};
+  for (int b = 0; b < 256; ++b) {
+    plain[b] = b != kEsc && b != text::kCapitalMarker && b != text::kAllCapsMarker &&
+               !kClasses.punctuation[b];
+  }
+  return plain;
+}
+constexpr std::array<uint8_t, 256> kPlainBytes = makePlainBytes();
+
 }  // namespace
 
 struct TextDecoder::Impl : text::TextOptions {
@@ -50,13 +67,26 @@ struct TextDecoder::Impl : text::TextOptions {
         staged(kBufferSize) {
     if (unwrapLines) lineEndCodes.reserve(65535);
     if (doubleSpaces) spaceRunList.reserve(32768);
+    scheduleCheck(-1);
   }
 
-  void putDecodedByte(uint8_t b, int32_t passed);
+  void putDecodedByte(uint8_t b, int32_t passed) {
+    // The buffer always has room for four more bytes (see kForcedFlushFill).
+    const text::CodeMap::Expansion& e = codeMap(codeEscapePending, b);
+    const uint8_t length = e.length;
+    std::memcpy(staged.data() + fill, e.bytes, 4);
+    fill += length;
+    codeEscapePending = length == 0;
+    if (--untilCheck == 0) checkpoint(passed);
+  }
+  [[gnu::noinline]] void checkpoint(int32_t passed);  // keeps the per-byte path lean
+  void scheduleCheck(int32_t passed);
   void readSideInfo(int64_t bytesPassed);
   void flushStaged();
   size_t tokenSize(size_t i, size_t n) const;
   void decodeStagedText(bool complete);
+  size_t passPlainRun(size_t i, size_t n);
+  void writeWordBytes(const uint8_t* p, size_t n);
   void dispatch(int ch);
   void restoreLineEnd(int ch);
   void emitOutputChar(int ch);
@@ -66,9 +96,6 @@ struct TextDecoder::Impl : text::TextOptions {
     out.put(b);
     crc.update(b);
     ++written;
-  }
-  void append(const uint8_t* p, size_t n) {
-    for (size_t k = 0; k < n; ++k) staged[fill++] = p[k];
   }
 
   ByteSink& out;
@@ -80,7 +107,10 @@ struct TextDecoder::Impl : text::TextOptions {
   std::vector<uint8_t> staged;
   size_t fill = 0;
   bool codeEscapePending = false;
-  int64_t blockRemaining = 0;
+  int64_t blockRemaining = 0;  // as of the last checkpoint
+  // Coded bytes to the next checkpoint, and from the last one to it.
+  int64_t untilCheck = 1;
+  int64_t checkSpan = 1;
 
   bool hasPending = false;
   int pendingChar = kLF;
@@ -102,27 +132,22 @@ struct TextDecoder::Impl : text::TextOptions {
   int64_t written = 0;
 };
 
-void TextDecoder::Impl::putDecodedByte(uint8_t b, int32_t passed) {
-  if (b == text::kCodeEscapeByte && !codeEscapePending) {
-    codeEscapePending = true;
-  } else if (codeEscapePending) {
-    staged[fill++] = b;
-    codeEscapePending = false;
-  } else {
-    const uint8_t m = codeMap[b];
-    if (m == text::CodeMap::kLiteral) {
-      staged[fill++] = b;
-    } else if (m == text::CodeMap::kTrigram) {
-      append(codeMap.trigram(b), 3);
-    } else if (m == text::CodeMap::kQuadgram) {
-      append(codeMap.quadgram(b), 4);
-    } else {
-      append(codeMap.digram(m), 2);
-    }
-  }
+// The bytes up to the next checkpoint can neither end a block or the stream
+// nor, at four stage-1 bytes each at most, fill the buffer to kFlushFill, so
+// nothing but their expansion is due. `passed` counts up by one per byte.
+void TextDecoder::Impl::scheduleCheck(int32_t passed) {
+  int64_t span = fill < kFlushFill ? static_cast<int64_t>(kFlushFill - fill) / 4 : 1;
   if (unwrapLines) {
+    span = std::min({span, blockRemaining, static_cast<int64_t>(codedLength) - 1 - passed});
+  }
+  untilCheck = checkSpan = std::max<int64_t>(span, 1);
+}
+
+void TextDecoder::Impl::checkpoint(int32_t passed) {
+  if (unwrapLines) {
+    blockRemaining -= checkSpan;
     const bool lastByte = passed >= codedLength - 1;
-    if (--blockRemaining == 0) {
+    if (blockRemaining == 0) {
       if (codeEscapePending) throwCorrupt();
       decodeStagedText(true);
       // The block ends between tokens; what is still pending is a character
@@ -132,11 +157,13 @@ void TextDecoder::Impl::putDecodedByte(uint8_t b, int32_t passed) {
         hasPending = false;
       }
       if (!lastByte) readSideInfo(static_cast<int64_t>(passed) + 1);
+      scheduleCheck(passed);
       return;
     }
     if (lastByte) throwCorrupt();  // the stream ends inside a block
   }
   if (fill >= kFlushFill) flushStaged();
+  scheduleCheck(passed);
 }
 
 void TextDecoder::Impl::readSideInfo(int64_t bytesPassed) {
@@ -222,6 +249,10 @@ void TextDecoder::Impl::decodeStagedText(bool complete) {
   const size_t n = fill;
   size_t i = 0;
   while (i < n) {
+    if (!capsActive && kPlainBytes[staged[i]]) {
+      i = passPlainRun(i, n);
+      continue;
+    }
     if (n - i <= 2 * kMaxToken && tokenSize(i, n) == 0) {
       if (complete) throwCorrupt();
       break;
@@ -260,6 +291,53 @@ void TextDecoder::Impl::decodeStagedText(bool complete) {
   const size_t rest = n - i;
   for (size_t k = 0; k < rest; ++k) staged[k] = staged[i + k];
   fill = rest;
+}
+
+// The decoder's fast path: a run of plain bytes at staged[i..). Dispatched one
+// by one, each would release the pending character and become pending itself,
+// so all but the last are released at once: spaces through restoreLineEnd
+// (they may stand for a line end or a doubled space), the stretches between
+// them straight to the output. Returns the end of the run.
+size_t TextDecoder::Impl::passPlainRun(size_t i, size_t n) {
+  const uint8_t* p = staged.data();
+  size_t end = i + 1;
+  while (end < n && kPlainBytes[p[end]]) ++end;
+  if (hasPending) restoreLineEnd(pendingChar);
+  const size_t last = end - 1;
+  for (size_t k = i; k < last;) {
+    if (p[k] == kSpace) {
+      restoreLineEnd(kSpace);
+      ++k;
+      continue;
+    }
+    size_t stretch = k + 1;
+    while (stretch < last && p[stretch] != kSpace) ++stretch;
+    writeWordBytes(p + k, stretch - k);
+    k = stretch;
+  }
+  charBeforePending = last > i ? p[last - 1] : pendingChar;
+  pendingChar = p[last];
+  hasPending = true;
+  return end;
+}
+
+// What restoreLineEnd does for n plain bytes that are not spaces: they only
+// move the column on their way out.
+void TextDecoder::Impl::writeWordBytes(const uint8_t* p, size_t n) {
+  if (unwrapLines) {
+    const int count = static_cast<int>(n);
+    if (column <= wrapWidth && wrapWidth < column + count) ++wrapExcess;
+    column += count;
+    lastOutChar = p[n - 1];
+  }
+  if (doubleSpaces) afterLineFeed = false;
+  Crc16 c = crc;
+  for (size_t k = 0; k < n; ++k) {
+    out.put(p[k]);
+    c.update(p[k]);
+  }
+  crc = c;
+  written += static_cast<int64_t>(n);
 }
 
 void TextDecoder::Impl::dispatch(int ch) {
@@ -345,7 +423,10 @@ TextDecoder::TextDecoder(ByteSink& out, Crc16& crc, RangeDecoder& coder, const T
 TextDecoder::~TextDecoder() = default;
 
 void TextDecoder::start() {
-  if (impl_->unwrapLines) impl_->readSideInfo(0);
+  if (impl_->unwrapLines) {
+    impl_->readSideInfo(0);
+    impl_->scheduleCheck(-1);
+  }
 }
 
 void TextDecoder::putDecodedByte(uint8_t b, int32_t passed) { impl_->putDecodedByte(b, passed); }

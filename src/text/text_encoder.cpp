@@ -2,6 +2,8 @@
 // spaces inside lines), the line layer (turns the line ends of wrapped
 // paragraphs into spaces), stage 1 (case markers, escapes, inserted spaces)
 // into `staged`, and stage 2 (letter-group codes) into the block buffer.
+// Most text is plain letters and single spaces, which no layer changes:
+// copyPlainRun takes them from the input to `staged` in one loop.
 //
 // Blocks end after a non-delimiter token once 0x20000 stage-1 bytes have
 // collected. A long stretch without such a token (delimiter runs, all-caps
@@ -14,6 +16,8 @@
 //    block is cut early only when its length would otherwise overflow them
 //    (a plain encoder cannot write such a block at all).
 #include "text/text_encoder.h"
+
+#include <algorithm>
 
 #include "text/char_classes.h"
 #include "text/ngram.h"
@@ -33,7 +37,7 @@ constexpr int kCR = text::kCarriageReturn;
 constexpr int kSpace = text::kSpace;
 
 constexpr size_t kBlockTarget = 0x20000;
-constexpr size_t kInitialBuffer = 0x70000;
+constexpr size_t kInputWindow = 0x10000;
 // Without unwrapLines: staged bytes at which an open block hands out a chunk.
 constexpr size_t kChunkStaged = 0x1000000;
 // With unwrapLines: the largest block length, and when to start watching it.
@@ -41,8 +45,22 @@ constexpr size_t kMaxBlockLength = SideInfoCoder::kMaxBlockLength;
 constexpr size_t kWatchStaged = 0x7E0000;
 // Stage-1 bytes one token can add is below 300; doubled by stage 2 escapes.
 constexpr size_t kLengthMargin = 1024;
+constexpr size_t kTokenRoom = 300;
 
 enum class StopReason { BlockEnd, InputEnd, Chunk, Cut };
+
+// Bytes that stage 1 copies as a token of their own, touching no state but the
+// column: not upper case, punctuation (line ends included), a marker byte or a
+// space (spaces are decided apart).
+constexpr std::array<uint8_t, 256> makePlainBytes() {
+  std::array<uint8_t, 256> plain{};
+  for (int b = 0; b < 256; ++b) {
+    plain[b] =
+        !kClasses.isUpper[b] && !kClasses.punctuation[b] && !kClasses.escaped[b] && b != kSpace;
+  }
+  return plain;
+}
+constexpr std::array<uint8_t, 256> kPlainBytes = makePlainBytes();
 
 }  // namespace
 
@@ -54,36 +72,43 @@ struct TextEncoder::Impl : text::TextOptions {
         crc(crc),
         coder(coder),
         trie(text::ngramSet(f.russian != 0, f.textMode)),
-        codeEscape(trie.codeEscapeSet()) {
-    staged.reserve(kInitialBuffer);
-    out.reserve(kInitialBuffer);
+        codeEscape(trie.codeEscapeSet()),
+        window(kInputWindow),
+        out(2 * (kBlockTarget + kTokenRoom)) {
     if (unwrapLines) lineEndCodes.reserve(65535);
     if (doubleSpaces) spaceRunList.reserve(32768);
   }
 
   bool fillTextBuffer();
 
-  // Input.
+  // Input, read ahead a window at a time: the CRC runs in one tight loop and
+  // copyPlainRun scans the window.
   int readByte() {
-    int b = in.get();
-    if (b >= 0) crc.update(static_cast<uint8_t>(b));
-    return b;
+    if (inPos == inEnd && !refillWindow()) return kEnd;
+    return *inPos++;
   }
+  bool refillWindow();
   int readSpacedChar();
   int nextTextChar();
   void appendSpaceRun(int32_t count);
 
-  // Stage 1.
-  void put(uint8_t b) { staged.push_back(b); }
+  // Stage 1. The buffers are storage, grown ahead of the writes (and never
+  // shrunk) so a byte costs no capacity check and no zero fill.
+  void put(uint8_t b) { staged[stagedEnd++] = b; }
   void emitEscaped(int b) {
-    if (kClasses.escaped[b]) staged.push_back(text::kEscapeByte);
-    staged.push_back(static_cast<uint8_t>(b));
+    if (kClasses.escaped[b]) put(text::kEscapeByte);
+    put(static_cast<uint8_t>(b));
+  }
+  static void reserveAfter(std::vector<uint8_t>& v, size_t used, size_t more) {
+    if (v.size() - used < more) v.resize(std::max(2 * v.size(), used + more));
   }
   void emitPunctuation(int ch);
+  void copyPlainRun();
   bool stageOneToken(int& last);
   StopReason runStageOne();
 
   // Stage 2 and side information.
+  int matchGroup(const uint8_t* p, size_t avail, uint8_t& code) const;
   void substitute(bool blockEnds);
   void codeSideInfo();
 
@@ -95,6 +120,9 @@ struct TextEncoder::Impl : text::TextOptions {
   const text::NgramTrie trie;
   const std::array<uint8_t, 256>& codeEscape;
 
+  std::vector<uint8_t> window;  // [inPos, inEnd) is still to be read
+  const uint8_t* inPos = nullptr;
+  const uint8_t* inEnd = nullptr;
   // Character source.
   int heldChar = kNoChar;
   int32_t pendingLeadSpaces = 0;
@@ -109,17 +137,33 @@ struct TextEncoder::Impl : text::TextOptions {
   bool blockOpen = false;  // the last buffer handed out was a chunk
   uint8_t word[256];
 
-  // The open block: staged_[0..) holds its stage-1 bytes from `dropped` on;
-  // stage 2 has consumed them up to `walkPos`.
+  // The open block: staged[0..stagedEnd) holds its stage-1 bytes from
+  // `dropped` on; stage 2 has consumed them up to `walkPos`.
   std::vector<uint8_t> staged;
+  size_t stagedEnd = 0;
   size_t dropped = 0;
   size_t walkPos = 0;
+  // The handed-out buffer, out[0..outEnd). A usual block fits from the start,
+  // and textBuffer() is never null, even for the empty last block.
   std::vector<uint8_t> out;
+  size_t outEnd = 0;
 
   std::vector<uint8_t> lineEndCodes;
   std::vector<uint8_t> spaceRunList;
   SideInfoCoder side;
 };
+
+bool TextEncoder::Impl::refillWindow() {
+  uint8_t* w = window.data();
+  size_t n = 0;
+  for (int b; n < kInputWindow && (b = in.get()) != kEnd;) w[n++] = static_cast<uint8_t>(b);
+  Crc16 c = crc;
+  for (size_t k = 0; k < n; ++k) c.update(w[k]);
+  crc = c;
+  inPos = w;
+  inEnd = w + n;
+  return n != 0;
+}
 
 int TextEncoder::Impl::readSpacedChar() {
   int ch;
@@ -218,6 +262,56 @@ void TextEncoder::Impl::emitPunctuation(int ch) {
   emitEscaped(ch);
 }
 
+// The layers' fast path: the tokens ahead that stage 1 passes through as they
+// are, plain bytes and single spaces, copied in one loop over the input window.
+// Such a token moves the column (a single space also counts towards the space
+// runs) and cannot end a block; the copy stops one short of kBlockTarget, from
+// where each token is checked for a block end.
+void TextEncoder::Impl::copyPlainRun() {
+  if (heldChar != kNoChar || pushedBack != kNoChar) return;
+  const size_t blockStaged = dropped + stagedEnd;
+  if (blockStaged + 1 >= kBlockTarget) return;
+  size_t n = static_cast<size_t>(inEnd - inPos);
+  if (doubleSpaces && n > 0) --n;  // a space is decided by the byte after it
+  n = std::min(n, kBlockTarget - 1 - blockStaged);
+  reserveAfter(staged, stagedEnd, n);
+
+  // Locals: a byte store could alias any member.
+  const bool unwrap = unwrapLines, doubles = doubleSpaces;
+  const int width = wrapWidth;
+  int col = column, excess = wrapExcess;
+  int32_t singles = singleSpaceCount;
+  const uint8_t* p = inPos;
+  const uint8_t* const stop = p + n;
+  uint8_t* dst = staged.data() + stagedEnd;
+  for (; p < stop; ++p) {
+    const uint8_t c = *p;
+    if (c == kSpace) {
+      if (doubles) {
+        if (p[1] == kSpace) break;
+        ++singles;
+      }
+    } else if (!kPlainBytes[c]) {
+      break;
+    }
+    if (unwrap) {
+      if (col == width) ++excess;
+      ++col;
+      if (c == kSpace && col > width) ++excess;
+    }
+    *dst++ = c;
+  }
+  const size_t copied = static_cast<size_t>(p - inPos);
+  if (copied == 0) return;
+  inPos = p;
+  stagedEnd += copied;
+  owner.consumedChars += static_cast<int64_t>(copied);
+  prevChar = p[-1];
+  column = col;
+  wrapExcess = excess;
+  singleSpaceCount = singles;
+}
+
 // One stage-1 token. Returns false when the input ended inside it (or before
 // it); otherwise `last` is the character that decides whether a block may end.
 bool TextEncoder::Impl::stageOneToken(int& last) {
@@ -279,21 +373,43 @@ bool TextEncoder::Impl::stageOneToken(int& last) {
 
 StopReason TextEncoder::Impl::runStageOne() {
   for (;;) {
+    copyPlainRun();
     int last = 0;
+    reserveAfter(staged, stagedEnd, kTokenRoom);
     if (!stageOneToken(last)) return StopReason::InputEnd;
-    size_t blockStaged = dropped + staged.size();
+    size_t blockStaged = dropped + stagedEnd;
     if (blockStaged < kBlockTarget) continue;
     if (!kClasses.delimiter[last]) return StopReason::BlockEnd;
     if (!unwrapLines) {
-      if (staged.size() >= kChunkStaged) return StopReason::Chunk;
-    } else if (staged.size() >= kWatchStaged && pushedBack == kNoChar) {
+      if (stagedEnd >= kChunkStaged) return StopReason::Chunk;
+    } else if (stagedEnd >= kWatchStaged && pushedBack == kNoChar) {
       // A character the line layer holds back may be a space already
       // counted in this block's space runs: it must stay in this block.
       substitute(false);
-      if (out.size() + 2 * (staged.size() - walkPos) + kLengthMargin > kMaxBlockLength)
+      if (outEnd + 2 * (stagedEnd - walkPos) + kLengthMargin > kMaxBlockLength)
         return StopReason::Cut;
     }
   }
+}
+
+// Length of the letter group coded at p (0: none), with `avail` bytes staged
+// from p. Three bytes that begin a four-byte group are never a trigram.
+int TextEncoder::Impl::matchGroup(const uint8_t* p, size_t avail, uint8_t& code) const {
+  code = 0;
+  if (avail < 2) return 0;
+  const int32_t n0 = trie.root(p[0]);
+  if (n0 == text::NgramTrie::kNone) return 0;
+  const int32_t n1 = trie.child(n0, p[1]);
+  if (n1 != text::NgramTrie::kNone && avail > 2) {
+    const int32_t n2 = trie.child(n1, p[2]);
+    if (n2 != text::NgramTrie::kNone) {
+      if (avail > 3 && (code = trie.code(n2, p[3])) != 0) return 4;
+    } else if ((code = trie.code(n1, p[2])) != 0) {
+      return 3;
+    }
+  }
+  code = trie.code(n0, p[1]);
+  return code != 0 ? 2 : 0;
 }
 
 // Stage 2 over staged[walkPos..). Positions whose four-byte window lies inside
@@ -302,48 +418,42 @@ StopReason TextEncoder::Impl::runStageOne() {
 // are left open unless the block ends.
 void TextEncoder::Impl::substitute(bool blockEnds) {
   const uint8_t* s = staged.data();
-  const size_t length = staged.size();
+  const size_t length = stagedEnd;
   size_t i = walkPos;
-  size_t o = out.size();
-  out.resize(o + 2 * (length - i));
+  size_t o = outEnd;
+  reserveAfter(out, o, 2 * (length - i));
   uint8_t* dst = out.data();
-  for (; i < length;) {
-    bool inside = i + 4 <= length;
-    if (!inside && !blockEnds) break;
-    const uint8_t b0 = s[i];
-    int matchLength = 0;
-    uint8_t code = 0;
-    int32_t n0 = text::NgramTrie::kNone;
-    if (inside || (i == 0 && dropped == 0)) n0 = trie.root(b0);
-    if (n0 != text::NgramTrie::kNone && i + 1 < length) {
-      const uint8_t b1 = s[i + 1];
-      int32_t n1 = trie.child(n0, b1);
-      if (n1 != text::NgramTrie::kNone && i + 2 < length) {
-        const uint8_t b2 = s[i + 2];
-        int32_t n2 = trie.child(n1, b2);
-        if (n2 != text::NgramTrie::kNone) {
-          if (i + 3 < length && (code = trie.code(n2, s[i + 3])) != 0) matchLength = 4;
-        } else if ((code = trie.code(n1, b2)) != 0) {
-          matchLength = 3;
-        }
-      }
-      if (matchLength == 0 && (code = trie.code(n0, b1)) != 0) matchLength = 2;
-    }
-    if (matchLength) {
+  const uint8_t* escape = codeEscape.data();
+  auto literal = [&](uint8_t b) {
+    if (escape[b]) dst[o++] = text::kCodeEscapeByte;
+    dst[o++] = b;
+  };
+  uint8_t code;
+  // Whole four-byte windows first: the lookups need no bounds checks there.
+  while (i + 4 <= length) {
+    const int matched = matchGroup(s + i, 4, code);
+    if (matched) {
       dst[o++] = code;
-      i += static_cast<size_t>(matchLength);
+      i += static_cast<size_t>(matched);
     } else {
-      if (codeEscape[b0]) dst[o++] = text::kCodeEscapeByte;
-      dst[o++] = b0;
-      ++i;
+      literal(s[i++]);
     }
   }
-  out.resize(o);
+  if (blockEnds && i < length) {
+    int matched = 0;
+    if (i == 0 && dropped == 0) matched = matchGroup(s, length, code);
+    if (matched) {
+      dst[o++] = code;
+      i += static_cast<size_t>(matched);
+    }
+    while (i < length) literal(s[i++]);
+  }
+  outEnd = o;
   walkPos = i;
 }
 
 void TextEncoder::Impl::codeSideInfo() {
-  side.codeBlockLength(coder, static_cast<uint32_t>(out.size()));
+  side.codeBlockLength(coder, static_cast<uint32_t>(outEnd));
   for (uint8_t code : lineEndCodes) side.codeLineEnd(coder, code);
   side.codeLineEnd(coder, SideInfoCoder::kLineEndEnd);
   lineEndCodes.clear();
@@ -356,26 +466,28 @@ void TextEncoder::Impl::codeSideInfo() {
 }
 
 bool TextEncoder::Impl::fillTextBuffer() {
-  out.clear();
+  outEnd = 0;
   StopReason reason = inputEnded ? StopReason::InputEnd : runStageOne();
   if (reason == StopReason::InputEnd) inputEnded = true;
   blockOpen = reason == StopReason::Chunk;
   if (reason == StopReason::Chunk) {
     substitute(false);
     dropped += walkPos;
-    staged.erase(staged.begin(), staged.begin() + static_cast<std::ptrdiff_t>(walkPos));
+    std::copy(staged.begin() + static_cast<std::ptrdiff_t>(walkPos),
+              staged.begin() + static_cast<std::ptrdiff_t>(stagedEnd), staged.begin());
+    stagedEnd -= walkPos;
     walkPos = 0;
   } else {
     substitute(true);
-    staged.clear();
+    stagedEnd = 0;
     dropped = 0;
     walkPos = 0;
   }
   owner.textBufferPos = 0;
-  owner.textBufferLength = static_cast<int32_t>(out.size());
-  owner.producedBytes += static_cast<int64_t>(out.size());
+  owner.textBufferLength = static_cast<int32_t>(outEnd);
+  owner.producedBytes += static_cast<int64_t>(outEnd);
   if (unwrapLines) codeSideInfo();
-  return out.empty();
+  return outEnd == 0;
 }
 
 TextEncoder::TextEncoder(ByteSource& in, Crc16& crc, RangeEncoder& coder, const TextFlags& flags)
