@@ -521,11 +521,12 @@ void Model::markExcluded(Context* k) {
   const int32_t stamp = stamp_;
   int32_t* const stamps = exclusionStamp_;
   uint8_t* const list = excludedList_;
+  // Without branches: whether a symbol was excluded above is a coin toss.
   auto mark = [&](uint8_t s) {
-    if (stamps[s] != stamp) {
-      stamps[s] = stamp;
-      list[n++] = s;
-    }
+    const int fresh = stamps[s] != stamp;
+    stamps[s] = stamp;
+    list[n] = s;
+    n += fresh;
   };
   mark(k->symbol);
   const Slot* sl = slots(k);
@@ -735,26 +736,28 @@ bool Model::codeMasked(Side& side, uint32_t ctx, int level) {
   int found = -1;
   uint32_t cum = 0, visible = 0;
   if (!Side::kDecode && k->symbol == side.symbol) found = 0;
-  if (!excluded(k->symbol)) visible = k->freq;
+  visible = visibleFreq(k->symbol, k->freq);
   for (int i = 0; i < rest; ++i) {
     const uint8_t sym = sl[i].symbol;
-    if (!Side::kDecode && sym == side.symbol) {
-      found = i + 1;
-      cum = visible;
+    if constexpr (!Side::kDecode) {
+      const bool hit = sym == side.symbol;
+      found = hit ? i + 1 : found;
+      cum = hit ? visible : cum;
     }
-    if (!excluded(sym)) visible += sl[i].freq;
+    visible += visibleFreq(sym, sl[i].freq);
   }
   const uint32_t total = visible + uint32_t(e);
   if constexpr (Side::kDecode) {
     const uint32_t t = side.rc.checkedTarget(total);
     if (t < visible) {
-      if (!excluded(k->symbol) && t < k->freq) {
+      cum = visibleFreq(k->symbol, k->freq);
+      if (t < cum) {
         found = 0;
+        cum = 0;
       } else {
-        if (!excluded(k->symbol)) cum = k->freq;
+        // An excluded symbol counts 0, and t < cum + 0 never holds.
         for (int i = 0; i < rest; ++i) {
-          if (excluded(sl[i].symbol)) continue;
-          const uint32_t f = sl[i].freq;
+          const uint32_t f = visibleFreq(sl[i].symbol, sl[i].freq);
           if (t < cum + f) {
             found = i + 1;
             break;

@@ -151,8 +151,10 @@ class Model {
   // Either address is computed and one is picked, without a branch: which
   // position is wanted is hard to predict.
   uint16_t& freqAt(Context* k, int pos) {
-    uint16_t* inBlock = reinterpret_cast<uint16_t*>(arena_ + k->block + 4 * size_t(pos) + 2);
-    return *(pos ? inBlock : &k->freq);
+    const uintptr_t inRecord = reinterpret_cast<uintptr_t>(&k->freq);
+    const uintptr_t inBlock = reinterpret_cast<uintptr_t>(arena_ + k->block + 4 * size_t(pos) + 2);
+    const uintptr_t pick = uintptr_t(0) - uintptr_t(pos != 0);  // a select the compiler keeps
+    return *reinterpret_cast<uint16_t*>(inRecord ^ ((inRecord ^ inBlock) & pick));
   }
   uint32_t& successorAt(Context* k, int pos) {
     return pos ? blockSuccessors(k)[pos - 1] : k->successor;
@@ -209,6 +211,10 @@ class Model {
   int escapeRow(int level) const;
   void markExcluded(Context* k);
   bool excluded(uint8_t s) const { return exclusionStamp_[s] == stamp_; }
+  // s's count when s is not excluded, else 0.
+  uint32_t visibleFreq(uint8_t s, uint16_t freq) const {
+    return freq & (0u - uint32_t(exclusionStamp_[s] != stamp_));
+  }
 
   void updateOrder0(int slot);
   void updateModel(uint8_t s);
@@ -240,7 +246,7 @@ class Model {
   // Per-step state.
   int32_t stamp_ = 0;
   int32_t exclusionStamp_[256];
-  uint8_t excludedList_[256];
+  uint8_t excludedList_[257];  // one spare: marking writes before it counts
   int excludedCount_ = 0;
   PathEntry path_[8];
   int pathLength_ = 0;
