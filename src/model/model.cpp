@@ -4,6 +4,8 @@
 // the two directions make the same decisions by construction.
 #include "model/model.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <array>
 #include <cstdlib>
@@ -76,6 +78,32 @@ inline uint32_t load32(const uint8_t* p) {
 }
 inline void store32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
 
+// Records, tables and symbol blocks are reached at random: with small pages
+// nearly every step misses the TLB. Huge pages are asked for only where a
+// full model surely touches every byte anyway (records and blocks are handed
+// out front to back; a full node pool holds at least its slots' bytes), so the
+// peak resident size of a full model does not grow.
+constexpr uintptr_t kHugePage = uintptr_t(2) << 20;
+
+// A region large enough to hold a huge page starts on a huge page boundary;
+// the padding is address space only, never touched.
+size_t alignRegion(size_t offset, size_t bytes, size_t& padding) {
+  const size_t align = bytes >= kHugePage ? kHugePage : 64;
+  const size_t start = (offset + align - 1) & ~(align - 1);
+  padding += start - ((offset + 63) & ~size_t(63));
+  return start;
+}
+
+void adviseHugePages(uint8_t* from, size_t bytes) {
+  const uintptr_t begin = (reinterpret_cast<uintptr_t>(from) + kHugePage - 1) & ~(kHugePage - 1);
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(from) + bytes) & ~(kHugePage - 1);
+#ifdef MADV_HUGEPAGE
+  if (begin < end) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+  (void)begin, (void)end;
+#endif
+}
+
 struct EncodeSide {
   static constexpr bool kDecode = false;
   RangeEncoder& rc;
@@ -107,12 +135,13 @@ Model::Model(int order, int pseudoOrder, int memoryIndex, bool textMode, const M
   }
 
   // Offset 0 stays unused so that 0 can mean null.
-  // Records start on 32-byte boundaries (the arena is cache-line aligned),
+  // Records start on 32-byte boundaries (the arena is aligned to huge pages),
   // so a record never straddles two cache lines.
   size_t size = sizeof(Context);
   root_ = static_cast<uint32_t>(size);
   size += sizeof(Context);
   size_t bucketCount = 0;
+  size_t padding = 0;  // between regions, for huge pages
   size_t extraOffset[kLevels] = {};
   for (int l = 1; l <= order; ++l) {
     Level& lv = levels_[l];
@@ -122,11 +151,12 @@ Model::Model(int order, int pseudoOrder, int memoryIndex, bool textMode, const M
     lv.contextCapacity = contextCaps[l];
     // Pages of the block region are touched only as blocks are handed out.
     lv.entryBytes = l == order ? 8 : 4;
-    size = (size + 63) & ~size_t(63);
+    const size_t blockBytes = size_t(bytesPerNode(lv.entryBytes)) * (lv.nodeCapacity + 256);
+    size = alignRegion(size, blockBytes, padding);
     lv.blockBase = lv.blockTop = static_cast<uint32_t>(size);
-    size += size_t(bytesPerNode(lv.entryBytes)) * (lv.nodeCapacity + 256);
+    size += blockBytes;
     lv.blockEnd = static_cast<uint32_t>(size);
-    size = (size + 63) & ~size_t(63);
+    size = alignRegion(size, size_t(lv.contextCapacity) * sizeof(Context), padding);
     lv.contextBase = static_cast<uint32_t>(size);
     size += size_t(lv.contextCapacity) * sizeof(Context);
     // Our table is sized to the level's records, not to the format's bucket
@@ -147,18 +177,27 @@ Model::Model(int order, int pseudoOrder, int memoryIndex, bool textMode, const M
   // Untouched pages of a large allocation stay unmapped, so a small input
   // costs little even with a large model.
   size = (size + 63) & ~size_t(63);
-  arenaSize_ = size;
-  arena_ = static_cast<uint8_t*>(std::aligned_alloc(64, size));
-  uint32_t* buckets = static_cast<uint32_t*>(std::calloc(bucketCount ? bucketCount : 1, 4));
-  if (!arena_ || !buckets) {
+  arenaSize_ = size - padding;
+  void* arena = nullptr;
+  if (posix_memalign(&arena, kHugePage, size)) arena = nullptr;
+  arena_ = static_cast<uint8_t*>(arena);
+  // The tables start on a huge page boundary, so that all of them can use
+  // huge pages; calloc leaves the pages of a large block unmapped until used.
+  const size_t tableBytes = (bucketCount ? bucketCount : 1) * 4;
+  tableBlock_ = std::calloc(tableBytes + kHugePage, 1);
+  uint32_t* buckets = reinterpret_cast<uint32_t*>(
+      (reinterpret_cast<uintptr_t>(tableBlock_) + kHugePage - 1) & ~uintptr_t(kHugePage - 1));
+  if (!arena_ || !tableBlock_) {
     std::free(arena_);
-    std::free(buckets);
+    std::free(tableBlock_);
     throw std::bad_alloc();
   }
-  buckets_ = buckets;
+  adviseHugePages(reinterpret_cast<uint8_t*>(buckets), tableBytes);
   for (int l = 1; l <= order; ++l) {
     Level& lv = levels_[l];
     if (lv.hashSize == 0) continue;
+    adviseHugePages(arena_ + lv.contextBase, size_t(lv.contextCapacity) * sizeof(Context));
+    adviseHugePages(arena_ + lv.blockBase, size_t(lv.entryBytes) * lv.nodeCapacity);
     lv.buckets = buckets;
     buckets += lv.tableSize;
     if (extraOffset[l]) lv.extra = arena_ + extraOffset[l];
@@ -192,7 +231,7 @@ Model::Model(int order, int pseudoOrder, int memoryIndex, bool textMode, const M
 
 Model::~Model() {
   std::free(arena_);
-  std::free(buckets_);
+  std::free(tableBlock_);
 }
 
 // ---------------------------------------------------------------------------

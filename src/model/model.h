@@ -229,8 +229,8 @@ class Model {
   uint16_t rescaleLimit0_ = kRescaleLimit[0];
 
   uint8_t* arena_ = nullptr;
-  size_t arenaSize_ = 0;
-  uint32_t* buckets_ = nullptr;
+  size_t arenaSize_ = 0;        // bytes the model may touch, without the padding between regions
+  void* tableBlock_ = nullptr;  // holds the slot tables, from a huge page boundary on
   std::vector<EscapeCell> escapes_;
   Level levels_[kLevels];
   uint32_t root_ = 0;
