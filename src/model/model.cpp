@@ -11,6 +11,10 @@
 #include <cstdlib>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace velt::model {
 
 namespace {
@@ -226,7 +230,7 @@ Model::Model(int order, int pseudoOrder, int memoryIndex, bool textMode, const M
   for (int j = 0; j <= 256; ++j) newTable_[j] = 256 - j;
   newTable_[257] = 0;
 
-  for (int32_t& s : exclusionStamp_) s = -1;
+  for (uint16_t& k : keepFreq_) k = 0xFFFF;
 }
 
 Model::~Model() {
@@ -557,13 +561,12 @@ int Model::escapeRow(int level) const { return level + 7 * (successRun_ > 16) + 
 // Excludes every symbol of the record from the levels below.
 void Model::markExcluded(Context* k) {
   int n = excludedCount_;
-  const int32_t stamp = stamp_;
-  int32_t* const stamps = exclusionStamp_;
+  uint16_t* const keep = keepFreq_;
   uint8_t* const list = excludedList_;
   // Without branches: whether a symbol was excluded above is a coin toss.
   auto mark = [&](uint8_t s) {
-    const int fresh = stamps[s] != stamp;
-    stamps[s] = stamp;
+    const int fresh = keep[s] != 0;
+    keep[s] = 0;
     list[n] = s;
     n += fresh;
   };
@@ -571,6 +574,17 @@ void Model::markExcluded(Context* k) {
   const Slot* sl = slots(k);
   for (int i = 0, rest = restCount(k); i < rest; ++i) mark(sl[i].symbol);
   excludedCount_ = n;
+}
+
+void Model::clearExclusions() {
+#if defined(__SSE2__)
+  // Stores the compiler keeps inline: a call to memset would branch on the size.
+  const __m128i all = _mm_set1_epi32(-1);
+  for (size_t i = 0; i < 256; i += 8)
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(keepFreq_ + i), all);
+#else
+  std::memset(keepFreq_, 0xFF, sizeof keepFreq_);
+#endif
 }
 
 // A cell's first real use starts from half of its lower neighbour's counts
@@ -979,6 +993,7 @@ inline void Model::updateFound(int level, int position) {
 
 template <class Side>
 void Model::step(Side& side) {
+  if (excludedCount_) clearExclusions();
   excludedCount_ = 0;
   pathLength_ = 0;
 
@@ -1192,14 +1207,12 @@ void Model::prepareTopSlot(uint8_t s) {
   __builtin_prefetch(&lv.buckets[nextTopSlot_]);
 }
 
-void Model::encodeByte(RangeEncoder& rc, uint8_t s, int32_t stamp) {
-  stamp_ = stamp;
+void Model::encodeByte(RangeEncoder& rc, uint8_t s) {
   EncodeSide side{rc, s};
   step(side);
 }
 
-uint8_t Model::decodeByte(RangeDecoder& rc, int32_t stamp) {
-  stamp_ = stamp;
+uint8_t Model::decodeByte(RangeDecoder& rc) {
   DecodeSide side{rc};
   step(side);
   return side.symbol;

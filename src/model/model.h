@@ -99,10 +99,9 @@ class Model {
   Model(const Model&) = delete;
   Model& operator=(const Model&) = delete;
 
-  // One byte through the model, update included. `stamp` is the driver's
-  // symbol counter, which must differ from one model byte to the next.
-  void encodeByte(RangeEncoder& rc, uint8_t s, int32_t stamp);
-  uint8_t decodeByte(RangeDecoder& rc, int32_t stamp);
+  // One byte through the model, update included.
+  void encodeByte(RangeEncoder& rc, uint8_t s);
+  uint8_t decodeByte(RangeDecoder& rc);
 
   void adaptBoostShift();
   void breakSuccessorChain();
@@ -210,11 +209,10 @@ class Model {
   }
   int escapeRow(int level) const;
   void markExcluded(Context* k);
-  bool excluded(uint8_t s) const { return exclusionStamp_[s] == stamp_; }
+  bool excluded(uint8_t s) const { return keepFreq_[s] == 0; }
   // s's count when s is not excluded, else 0.
-  uint32_t visibleFreq(uint8_t s, uint16_t freq) const {
-    return freq & (0u - uint32_t(exclusionStamp_[s] != stamp_));
-  }
+  uint32_t visibleFreq(uint8_t s, uint16_t freq) const { return freq & keepFreq_[s]; }
+  void clearExclusions();
 
   void updateOrder0(int slot);
   void updateModel(uint8_t s);
@@ -244,8 +242,7 @@ class Model {
   bool firstDone_ = false;
 
   // Per-step state.
-  int32_t stamp_ = 0;
-  int32_t exclusionStamp_[256];
+  uint16_t keepFreq_[256];     // 0 for a symbol excluded in this step, else all ones
   uint8_t excludedList_[257];  // one spare: marking writes before it counts
   int excludedCount_ = 0;
   PathEntry path_[8];

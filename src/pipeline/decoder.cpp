@@ -35,7 +35,7 @@ class DecoderSession {
   }
 
   int codeModelByte(int) {
-    const uint8_t c = model_->decodeByte(rc_, counter_);
+    const uint8_t c = model_->decodeByte(rc_);
     if (observer_) observer_->modelByte(c);
     return c;
   }

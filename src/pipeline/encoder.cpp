@@ -46,7 +46,7 @@ class EncoderSession {
 
   int codeModelByte(int c) {
     if (observer_) observer_->modelByte(uint8_t(c));
-    model_->encodeByte(rc_, uint8_t(c), counter_);
+    model_->encodeByte(rc_, uint8_t(c));
     return c;
   }
 
