@@ -624,6 +624,7 @@ inline bool Model::codeFirst(Side& side, uint32_t ctx, int level) {
   // 2. Boost of the most recently coded symbol.
   const int m = k->lastCoded;  // position + 1
   int32_t boost = 0;
+  uint16_t* boosted = &k->freq;  // boost is 0 unless it is set below
   if (m) {
     int shift = -1;
     if (level == order_) {
@@ -635,9 +636,9 @@ inline bool Model::codeFirst(Side& side, uint32_t ctx, int level) {
       shift = missRun_ > 0 ? boostShift_ : (boostShift_ > 0 ? boostShift_ - 1 : 0);
     }
     if (shift >= 0) {
-      uint16_t& f = freqAt(k, m - 1);
-      boost = std::min<int32_t>((int32_t(f) * 4) >> (shift & 31), 6143);
-      f = static_cast<uint16_t>(f + boost);
+      boosted = &freqAt(k, m - 1);
+      boost = std::min<int32_t>((int32_t(*boosted) * 4) >> (shift & 31), 6143);
+      *boosted = static_cast<uint16_t>(*boosted + boost);
     }
   }
 
@@ -662,12 +663,14 @@ inline bool Model::codeFirst(Side& side, uint32_t ctx, int level) {
   const int rest = restCount(k);
   int found = -1;
   uint32_t cum = 0;
+  uint32_t hitFreq = 0;
   if constexpr (Side::kDecode) {
     const uint32_t t = side.rc.checkedTarget(total);
     if (t < symbolsTotal) {
       if (t < k->freq) {
         found = 0;
         side.symbol = k->symbol;
+        hitFreq = k->freq;
       } else {
         cum = k->freq;
         for (int i = 0; i < rest; ++i) {
@@ -680,8 +683,9 @@ inline bool Model::codeFirst(Side& side, uint32_t ctx, int level) {
         }
         if (found < 0) throwCorrupt();
         side.symbol = sl[found - 1].symbol;
+        hitFreq = sl[found - 1].freq;
       }
-      side.rc.decodeUpdate(cum, freqAt(k, found));
+      side.rc.decodeUpdate(cum, hitFreq);
     } else {
       if (k->numSymbols == 0) throwCorrupt();  // all 256 symbols are here: no escape
       side.rc.decodeUpdate(symbolsTotal, uint32_t(e));
@@ -689,17 +693,19 @@ inline bool Model::codeFirst(Side& side, uint32_t ctx, int level) {
   } else {
     if (k->symbol == side.symbol) {
       found = 0;
+      hitFreq = k->freq;
     } else {
       cum = k->freq;
       for (int i = 0; i < rest; ++i) {
         if (sl[i].symbol == side.symbol) {
           found = i + 1;
+          hitFreq = sl[i].freq;
           break;
         }
         cum += sl[i].freq;
       }
     }
-    if (found >= 0) side.rc.encode(cum, freqAt(k, found), total);
+    if (found >= 0) side.rc.encode(cum, hitFreq, total);
     else side.rc.encode(symbolsTotal, uint32_t(e), total);
   }
 
@@ -716,7 +722,7 @@ inline bool Model::codeFirst(Side& side, uint32_t ctx, int level) {
     successRun_ = 0;
     ++missRun_;
     escapeMode_ = true;
-    if (m) freqAt(k, m - 1) = static_cast<uint16_t>(freqAt(k, m - 1) - boost);
+    *boosted = static_cast<uint16_t>(*boosted - boost);
     x.esc = static_cast<uint16_t>(x.esc + 4);
     return false;
   }
@@ -725,7 +731,7 @@ inline bool Model::codeFirst(Side& side, uint32_t ctx, int level) {
   if (!m) {
     missRun_ = 1;
   } else {
-    freqAt(k, m - 1) = static_cast<uint16_t>(freqAt(k, m - 1) - boost);
+    *boosted = static_cast<uint16_t>(*boosted - boost);
     if (k->numSymbols > 1) {
       if (found == m - 1) {
         ++hitCount_;
@@ -737,7 +743,7 @@ inline bool Model::codeFirst(Side& side, uint32_t ctx, int level) {
     }
   }
   int named = found;
-  if (found > 0 && freqAt(k, found - 1) < freqAt(k, found)) {
+  if (found > 0 && freqAt(k, found - 1) < sl[found - 1].freq) {
     swapPositions(k, found - 1, found, level == order_);
     named = found - 1;
     if (pendingRecord_ == ctx && pendingPosition_ == found) pendingPosition_ = named;
