@@ -558,8 +558,24 @@ uint32_t Model::lookupContext(uint32_t above) {
 
 int Model::escapeRow(int level) const { return level + 7 * (successRun_ > 16) + historyRow_; }
 
+// Excludes every symbol of the first record of a step from the levels below:
+// nothing is excluded yet, so every symbol is new to the list.
+void Model::excludeAll(const Context* k) {
+  uint16_t* const keep = keepFreq_;
+  uint8_t* const list = excludedList_;
+  keep[k->symbol] = 0;
+  list[0] = k->symbol;
+  const Slot* sl = slots(k);
+  const int rest = restCount(k);
+  for (int i = 0; i < rest; ++i) {
+    keep[sl[i].symbol] = 0;
+    list[i + 1] = sl[i].symbol;
+  }
+  excludedCount_ = rest + 1;
+}
+
 // Excludes every symbol of the record from the levels below.
-void Model::markExcluded(Context* k) {
+void Model::markExcluded(const Context* k) {
   int n = excludedCount_;
   uint16_t* const keep = keepFreq_;
   uint8_t* const list = excludedList_;
@@ -717,7 +733,7 @@ inline bool Model::codeFirst(Side& side, uint32_t ctx, int level) {
   }
 
   if (found < 0) {
-    markExcluded(k);
+    excludeAll(k);
     path_[pathLength_++] = PathEntry{level, 0, false};
     successRun_ = 0;
     ++missRun_;

@@ -208,7 +208,8 @@ class Model {
     return escapes_[(row * kEscapeBuckets + bucket) * kEscapeCells + idx];
   }
   int escapeRow(int level) const;
-  void markExcluded(Context* k);
+  void excludeAll(const Context* k);
+  void markExcluded(const Context* k);
   bool excluded(uint8_t s) const { return keepFreq_[s] == 0; }
   // s's count when s is not excluded, else 0.
   uint32_t visibleFreq(uint8_t s, uint16_t freq) const { return freq & keepFreq_[s]; }
