@@ -574,21 +574,33 @@ void Model::excludeAll(const Context* k) {
   excludedCount_ = rest + 1;
 }
 
-// Excludes every symbol of the record from the levels below.
+// Excludes every symbol of the record from the levels below. The list may
+// name a symbol twice (a lower record holds most symbols of a higher one);
+// order 0, the only reader of the list, drops the repeats.
 void Model::markExcluded(const Context* k) {
   int n = excludedCount_;
   uint16_t* const keep = keepFreq_;
   uint8_t* const list = excludedList_;
-  // Without branches: whether a symbol was excluded above is a coin toss.
-  auto mark = [&](uint8_t s) {
-    const int fresh = keep[s] != 0;
-    keep[s] = 0;
-    list[n] = s;
-    n += fresh;
-  };
-  mark(k->symbol);
+  keep[k->symbol] = 0;
+  list[n++] = k->symbol;
   const Slot* sl = slots(k);
-  for (int i = 0, rest = restCount(k); i < rest; ++i) mark(sl[i].symbol);
+  for (int i = 0, rest = restCount(k); i < rest; ++i) {
+    keep[sl[i].symbol] = 0;
+    list[n++] = sl[i].symbol;
+  }
+  excludedCount_ = n;
+}
+
+// Keeps the first mention of each symbol in the list, flagging the symbols
+// seen with a nonzero mask: nothing reads the masks again in this step.
+void Model::dropRepeatedExclusions() {
+  int n = 0;
+  for (int i = 0; i < excludedCount_; ++i) {
+    const uint8_t s = excludedList_[i];
+    excludedList_[n] = s;
+    n += keepFreq_[s] == 0;
+    keepFreq_[s] = 1;
+  }
   excludedCount_ = n;
 }
 
@@ -874,6 +886,7 @@ bool Model::codeMasked(Side& side, uint32_t ctx, int level) {
 
 template <class Side>
 void Model::codeOrder0(Side& side) {
+  dropRepeatedExclusions();
   // Widths of excluded slots take no room.
   int32_t excludedWidth = 0;
   for (int i = 0; i < excludedCount_; ++i) excludedWidth += f0_[symbolSlot_[excludedList_[i]]] - 1;
