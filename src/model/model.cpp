@@ -359,7 +359,14 @@ uint32_t Model::takeContext(int level) {
 void Model::collectGarbage(int level) {
   ++counters.garbageCollections;
   Level& lv = levels_[level];
+  // The slots are read in order but their records lie anywhere: fetch the
+  // first record of a slot well ahead, so that the misses overlap.
+  constexpr uint32_t kAhead = 16;
   for (uint32_t idx = uint32_t(lv.parity); idx < lv.tableSize; idx += 2) {
+    if (idx + kAhead < lv.tableSize) {
+      const uint32_t ahead = lv.buckets[idx + kAhead];
+      if (ahead) __builtin_prefetch(context(ahead & ~kLinkBits), 1);
+    }
     uint32_t* at = &lv.buckets[idx];
     uint32_t* before = nullptr;  // the link to the record holding `at`
     while (*at) {
