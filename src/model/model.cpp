@@ -1033,6 +1033,19 @@ inline void Model::updateFound(int level, int position) {
   }
 }
 
+// Most symbols are coded in the first record tried: that update is done in
+// place, without the call and the frame of the general one.
+inline void Model::finishStep(uint8_t s) {
+  if (pathLength_ == 1 && path_[0].found) {
+    pathLength_ = 0;
+    escapeMode_ = false;
+    updateFound(path_[0].level, path_[0].position);
+    if (!fastLink_) prepareTopSlot(s);
+    return;
+  }
+  updateModel(s);
+}
+
 template <class Side>
 void Model::step(Side& side) {
   if (excludedCount_) clearExclusions();
@@ -1085,7 +1098,7 @@ void Model::step(Side& side) {
     current_ = fs;
     levelContext_[order_] = fs;
     if (codeFirst(side, fs, order_)) {
-      updateModel(side.symbol);
+      finishStep(side.symbol);
       ++codedAtLevel_[order_];
       lastLevel_ = order_;
       return;
@@ -1102,7 +1115,7 @@ void Model::step(Side& side) {
     if (found) {
       ++codedAtLevel_[currentLevel_];
       lastLevel_ = currentLevel_;
-      updateModel(side.symbol);
+      finishStep(side.symbol);
       return;
     }
     currentLevel_ = row_.nextLevel[currentLevel_];

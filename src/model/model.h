@@ -218,6 +218,7 @@ class Model {
 
   void updateOrder0(int slot);
   void updateModel(uint8_t s);
+  [[gnu::always_inline]] void finishStep(uint8_t s);
   [[gnu::always_inline]] void updateFound(int level, int position);
   void halveContext(Context* k);
   void setPendingSuccessor(uint32_t link);
