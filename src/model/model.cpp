@@ -746,9 +746,11 @@ inline bool Model::codeFirst(Side& side, uint32_t ctx, int level) {
 
   // The next step starts in the record that followed this symbol last time:
   // start fetching it while this one is updated.
+  // Without one, it looks its top context up: have that slot on its way now.
   if (level == order_ && found >= 0) {
     const uint32_t link = successorAt(k, found);
     if (link) __builtin_prefetch(context(linkedRecord(link)));
+    else prepareTopSlot(side.symbol);
   }
 
   if (found < 0) {
@@ -1040,7 +1042,7 @@ inline void Model::finishStep(uint8_t s) {
     pathLength_ = 0;
     escapeMode_ = false;
     updateFound(path_[0].level, path_[0].position);
-    if (!fastLink_) prepareTopSlot(s);
+    if (!fastLink_ && !nextTopReady_) prepareTopSlot(s);
     return;
   }
   updateModel(s);
@@ -1149,9 +1151,13 @@ void Model::updateModel(uint8_t s) {
   // Most symbols are coded in the first record tried.
   if (length == 1 && path_[0].found) {
     updateFound(path_[0].level, path_[0].position);
-    if (!fastLink_) prepareTopSlot(s);
+    if (!fastLink_ && !nextTopReady_) prepareTopSlot(s);
     return;
   }
+  // Any other path leaves the top level without a successor (the symbol is
+  // new there): the next step looks its top context up, so fetch that slot
+  // before the update's work rather than after it.
+  prepareTopSlot(s);
 
   Context* r = context(current_);
   // The coded symbol's position in r; its count is read afresh each time,
@@ -1242,7 +1248,6 @@ void Model::updateModel(uint8_t s) {
       }
     }
   }
-  if (!fastLink_) prepareTopSlot(s);
 }
 
 // With no successor to go to, the next step looks its top context up: hash
