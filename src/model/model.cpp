@@ -694,18 +694,18 @@ inline bool Model::codeFirst(Side& side, uint32_t ctx, int level) {
   // 5. Code.
   const uint32_t symbolsTotal = uint32_t(k->sumFreq) + uint32_t(boost);
   const uint32_t total = symbolsTotal + uint32_t(e);
-  const Slot* sl = slots(k);
+  Slot* sl = slots(k);
   const int rest = restCount(k);
   int found = -1;
   uint32_t cum = 0;
-  uint32_t hitFreq = 0;
+  uint16_t* hit = nullptr;  // the coded symbol's count
   if constexpr (Side::kDecode) {
     const uint32_t t = side.rc.checkedTarget(total);
     if (t < symbolsTotal) {
       if (t < k->freq) {
         found = 0;
         side.symbol = k->symbol;
-        hitFreq = k->freq;
+        hit = &k->freq;
       } else {
         cum = k->freq;
         for (int i = 0; i < rest; ++i) {
@@ -718,9 +718,9 @@ inline bool Model::codeFirst(Side& side, uint32_t ctx, int level) {
         }
         if (found < 0) throwCorrupt();
         side.symbol = sl[found - 1].symbol;
-        hitFreq = sl[found - 1].freq;
+        hit = &sl[found - 1].freq;
       }
-      side.rc.decodeUpdate(cum, hitFreq);
+      side.rc.decodeUpdate(cum, *hit);
     } else {
       if (k->numSymbols == 0) throwCorrupt();  // all 256 symbols are here: no escape
       side.rc.decodeUpdate(symbolsTotal, uint32_t(e));
@@ -728,19 +728,19 @@ inline bool Model::codeFirst(Side& side, uint32_t ctx, int level) {
   } else {
     if (k->symbol == side.symbol) {
       found = 0;
-      hitFreq = k->freq;
+      hit = &k->freq;
     } else {
       cum = k->freq;
       for (int i = 0; i < rest; ++i) {
         if (sl[i].symbol == side.symbol) {
           found = i + 1;
-          hitFreq = sl[i].freq;
+          hit = &sl[i].freq;
           break;
         }
         cum += sl[i].freq;
       }
     }
-    if (found >= 0) side.rc.encode(cum, hitFreq, total);
+    if (found >= 0) side.rc.encode(cum, *hit, total);
     else side.rc.encode(symbolsTotal, uint32_t(e), total);
   }
 
@@ -780,11 +780,16 @@ inline bool Model::codeFirst(Side& side, uint32_t ctx, int level) {
     }
   }
   int named = found;
-  if (found > 0 && freqAt(k, found - 1) < sl[found - 1].freq) {
-    swapPositions(k, found - 1, found, level == order_);
-    named = found - 1;
-    if (pendingRecord_ == ctx && pendingPosition_ == found) pendingPosition_ = named;
+  if (found > 0) {
+    uint16_t* before = &freqAt(k, found - 1);
+    if (*before < *hit) {
+      swapPositions(k, found - 1, found, level == order_);
+      named = found - 1;
+      hit = before;
+      if (pendingRecord_ == ctx && pendingPosition_ == found) pendingPosition_ = named;
+    }
   }
+  codedFreq_ = hit;
   path_[pathLength_++] = PathEntry{level, named, true};
   x.succ = static_cast<uint16_t>(x.succ + 4);
   return true;
@@ -820,10 +825,11 @@ bool Model::codeMasked(Side& side, uint32_t ctx, int level) {
 
   const int m = k->lastCoded;  // position + 1
   int32_t boost = 0;
+  uint16_t* boosted = &k->freq;  // boost is 0 unless it is set below
   if (m) {
-    uint16_t& f = freqAt(k, m - 1);
-    boost = std::min<int32_t>((int32_t(f) * 4) >> boostShift_, 6143);
-    f = static_cast<uint16_t>(f + boost);
+    boosted = &freqAt(k, m - 1);
+    boost = std::min<int32_t>((int32_t(*boosted) * 4) >> boostShift_, 6143);
+    *boosted = static_cast<uint16_t>(*boosted + boost);
   }
 
   // Symbols excluded above take no room here.
@@ -831,6 +837,7 @@ bool Model::codeMasked(Side& side, uint32_t ctx, int level) {
   const int rest = restCount(k);
   int found = -1;
   uint32_t cum = 0, visible = 0;
+  uint16_t* hit = nullptr;  // the coded symbol's count
   if (!Side::kDecode && k->symbol == side.symbol) found = 0;
   visible = visibleFreq(k->symbol, k->freq);
   for (int i = 0; i < rest; ++i) {
@@ -863,17 +870,22 @@ bool Model::codeMasked(Side& side, uint32_t ctx, int level) {
         if (found < 0) throwCorrupt();
       }
       side.symbol = found ? sl[found - 1].symbol : k->symbol;
-      side.rc.decodeUpdate(cum, freqAt(k, found));
+      hit = &freqAt(k, found);
+      side.rc.decodeUpdate(cum, *hit);
     } else {
       if (k->numSymbols == 0) throwCorrupt();  // all 256 symbols are here: no escape
       side.rc.decodeUpdate(visible, uint32_t(e));
     }
   } else {
-    if (found >= 0) side.rc.encode(cum, freqAt(k, found), total);
-    else side.rc.encode(visible, uint32_t(e), total);
+    if (found >= 0) {
+      hit = &freqAt(k, found);
+      side.rc.encode(cum, *hit, total);
+    } else {
+      side.rc.encode(visible, uint32_t(e), total);
+    }
   }
 
-  if (m) freqAt(k, m - 1) = static_cast<uint16_t>(freqAt(k, m - 1) - boost);
+  *boosted = static_cast<uint16_t>(*boosted - boost);
   if (found < 0) {
     markExcluded(k);
     path_[pathLength_++] = PathEntry{level, 0, false};
@@ -882,10 +894,12 @@ bool Model::codeMasked(Side& side, uint32_t ctx, int level) {
   }
   x.succ = static_cast<uint16_t>(x.succ + 1);
   int named = found;
-  if (found != 0 && freqAt(k, found) >= k->freq) {
+  if (found != 0 && *hit >= k->freq) {
     swapPositions(k, 0, found, level == order_);
     named = 0;
+    hit = &k->freq;
   }
+  codedFreq_ = hit;
   path_[pathLength_++] = PathEntry{level, named, true};
   return true;
 }
@@ -1014,13 +1028,12 @@ void Model::updateOrder0(int slot) {
 
 // The record that coded the symbol: its count goes up, and at the highest
 // level the chain of successors moves on.
-inline void Model::updateFound(int level, int position) {
+inline void Model::updateFound(int level, int position, uint16_t& freq) {
   const uint32_t kOff = levelContext_[level];
   Context* k = context(kOff);
   k->lastCoded = static_cast<uint16_t>(position + 1);
   const uint16_t sum = k->sumFreq;
   if (sum >= kRescaleLimit[level]) halveContext(k);
-  uint16_t& freq = freqAt(k, position);
   freq = static_cast<uint16_t>(freq + 8);
   k->sumFreq = static_cast<uint16_t>(k->sumFreq + 8);
   const uint8_t activity = k->activity;
@@ -1041,7 +1054,7 @@ inline void Model::finishStep(uint8_t s) {
   if (pathLength_ == 1 && path_[0].found) {
     pathLength_ = 0;
     escapeMode_ = false;
-    updateFound(path_[0].level, path_[0].position);
+    updateFound(path_[0].level, path_[0].position, *codedFreq_);
     if (!fastLink_ && !nextTopReady_) prepareTopSlot(s);
     return;
   }
@@ -1150,7 +1163,7 @@ void Model::updateModel(uint8_t s) {
   escapeMode_ = false;
   // Most symbols are coded in the first record tried.
   if (length == 1 && path_[0].found) {
-    updateFound(path_[0].level, path_[0].position);
+    updateFound(path_[0].level, path_[0].position, *codedFreq_);
     if (!fastLink_ && !nextTopReady_) prepareTopSlot(s);
     return;
   }
@@ -1172,7 +1185,7 @@ void Model::updateModel(uint8_t s) {
     Level& lv = levels_[level];
 
     if (entry.found) {
-      updateFound(level, entry.position);
+      updateFound(level, entry.position, freqAt(k, entry.position));
     } else if (k->sumFreq == 0) {
       int32_t freq;
       if (r->symbol == s) {

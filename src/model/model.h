@@ -219,7 +219,8 @@ class Model {
   void updateOrder0(int slot);
   void updateModel(uint8_t s);
   [[gnu::always_inline]] void finishStep(uint8_t s);
-  [[gnu::always_inline]] void updateFound(int level, int position);
+  // freq: the position's count, where the coder found it.
+  [[gnu::always_inline]] void updateFound(int level, int position, uint16_t& freq);
   void halveContext(Context* k);
   void setPendingSuccessor(uint32_t link);
   void prepareTopSlot(uint8_t s);
@@ -257,8 +258,9 @@ class Model {
   uint32_t nextTopSlot_ = 0;
   bool nextTopReady_ = false;
   int currentLevel_ = 0;
-  int historyRow_ = 0;    // the escape row's share from the last two bytes
-  uint32_t current_ = 0;  // record that coded the symbol (or the root)
+  int historyRow_ = 0;             // the escape row's share from the last two bytes
+  uint32_t current_ = 0;           // record that coded the symbol (or the root)
+  uint16_t* codedFreq_ = nullptr;  // its count, for an update that follows at once
 
   // Across steps.
   int boostShift_ = 4;
