@@ -613,8 +613,18 @@ void Model::dropRepeatedExclusions() {
 
 void Model::clearExclusions() {
 #if defined(__SSE2__)
-  // Stores the compiler keeps inline: a call to memset would branch on the size.
-  const __m128i all = _mm_set1_epi32(-1);
+  // Stores kept inline: memset (or the string store the compiler would turn
+  // this loop into) pays a start-up cost larger than the 32 stores; the empty
+  // asm hides the constant so the loop is not recognised as a memset.
+  __m128i all = _mm_set1_epi32(-1);
+#if defined(__GNUC__)
+  __asm__("" : "+x"(all));
+#endif
+#if defined(__clang__)
+#pragma unroll
+#elif defined(__GNUC__)
+#pragma GCC unroll 32
+#endif
   for (size_t i = 0; i < 256; i += 8)
     _mm_storeu_si128(reinterpret_cast<__m128i*>(keepFreq_ + i), all);
 #else
