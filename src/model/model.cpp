@@ -1277,12 +1277,26 @@ void Model::updateModel(uint8_t s) {
 // it now, as if s were already in the history, and start fetching the slot
 // while the stages do their work.
 void Model::prepareTopSlot(uint8_t s) {
-  uint8_t next[16] = {s};
-  std::memcpy(next + 1, history.h, sizeof history.h);
   const Level& lv = levels_[order_];
+  // The next history is s followed by the present one. Its key is built in a
+  // register: writing s and the bytes apart, then reading them as one word,
+  // would stall on store forwarding.
+  uint8_t next[16];
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  uint64_t low;
+  std::memcpy(&low, history.h, 8);
+  const uint64_t first = (low << 8) | s;
+  const uint64_t second = (low >> 56) | uint64_t(history.h[8]) << 8 | uint64_t(history.h[9]) << 16;
+  std::memcpy(next, &first, 8);
+  std::memcpy(next + 8, &second, 8);
+  uint64_t key = first & lv.keyMask;
+#else
+  next[0] = s;
+  std::memcpy(next + 1, history.h, sizeof history.h);
   uint64_t key;
   std::memcpy(&key, next, 8);
   key &= lv.keyMask;
+#endif
   if (lv.extra) key |= uint64_t(next[6 + pseudoOrder_]) << 56;
   nextTopKey_ = key;
   nextTopSlot_ = tableSlot(lv, key, lv.bucketBit(next));
