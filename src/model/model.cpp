@@ -926,13 +926,14 @@ void Model::codeOrder0(Side& side) {
   const int32_t total = z0_[0] - excludedWidth;
 
   if constexpr (Side::kDecode) {
-    int32_t widthAt[258];
-    std::memset(widthAt, 0, sizeof widthAt);
+    const uint32_t t = side.rc.checkedTarget(uint32_t(total));
+    // Only the excluded slots' widths are set, and cleared again below (nothing
+    // in between can throw): no pass over all 258 entries per symbol.
+    int32_t* const widthAt = excludedWidthAt_;
     for (int i = 0; i < excludedCount_; ++i) {
       const int slot = symbolSlot_[excludedList_[i]];
       widthAt[slot] = f0_[slot] - 1;
     }
-    const uint32_t t = side.rc.checkedTarget(uint32_t(total));
     int32_t upTo = 0;  // excluded widths of slots 1..i
     int32_t before = total;
     int found = 257;
@@ -947,6 +948,7 @@ void Model::codeOrder0(Side& side) {
       }
       before = d;
     }
+    for (int i = 0; i < excludedCount_; ++i) widthAt[symbolSlot_[excludedList_[i]]] = 0;
     if (found == 257) {
       side.rc.decodeUpdate(0, uint32_t(before));
       codeNewSymbol(side);

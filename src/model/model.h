@@ -243,6 +243,7 @@ class Model {
   uint8_t slotSymbol_[257];
   uint16_t symbolSlot_[256];
   int32_t newTable_[258];
+  int32_t excludedWidthAt_[258] = {};  // order 0's decoder: zero outside a call
   bool firstDone_ = false;
 
   // Per-step state.
