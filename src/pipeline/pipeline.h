@@ -7,7 +7,9 @@
 // A Side supplies what differs between the directions:
 //   Coder                         RangeEncoder or RangeDecoder
 //   bool begin(int& c)            the first byte (encoder) or coder start; false: nothing to code
-//   int codeModelByte(int c)      code c through the model; returns the byte coded
+//   int codeModelByte<observed>(int c)
+//                                 code c through the model (telling the observer
+//                                 when `observed`); returns the byte coded
 //   void tookModelByte(int c)     the decoder emits it here (through the e8 stage)
 //   int32_t counter()             bytes taken (encoder) or produced (decoder) so far
 //   bool next(int& c)             the encoder takes the next byte; false at the end
@@ -37,68 +39,86 @@ class Pipeline {
       : side_(side), rc_(rc), model_(model), runs_(s), interleaved_(s), observer_(observer) {}
 
   void run() {
+    if (observer_) {
+      code<true>();
+    } else {
+      code<false>();
+    }
+  }
+
+ private:
+  // The observer is for tests: the loop is built with and without it, so
+  // the other runs do not test for it at every byte.
+  template <bool kObserved>
+  void code() {
     model::History& h = model_.history;
     int c;
     if (!side_.begin(c)) return;
-    c = side_.codeModelByte(c);
+    c = side_.template codeModelByte<kObserved>(c);
     for (;;) {
       h.push(uint8_t(c));
       side_.tookModelByte(c);
       const int32_t counter = side_.counter();
       if (counter % 64 == 0) {
         model_.adaptBoostShift();
-        if (interleaved_.checkSwitchOff(counter) && observer_) {
+        if (interleaved_.checkSwitchOff(counter) && kObserved) {
           observer_->interleaveSwitchedOff(counter);
         }
       }
       if (!side_.next(c)) return;
 
-      if (!side_.e8Pending() && runs_.triggered(h)) {
-        const int b = h[0];
-        for (;;) {
-          int n = side_.takeRun(b, c);
-          n = runs_.codeLength(rc_, n);
-          if (observer_) observer_->runLength(n);
-          side_.giveRun(b, n);
-          if (n >= 1) {
-            interleaved_.afterRun(n);
-            model_.breakSuccessorChain();
-          }
-          if (side_.finished(c)) return;
-          if (n != RunLengthStage::kMaxRun) break;
-        }
-      }
+      // The bytes of an e8 address go straight to the model.
+      if (!side_.e8Pending()) {
+        if (runs_.triggered(h) && !codeRuns(c)) return;
 
-      if (interleaved_.active() && !side_.e8Pending()) {
-        uint8_t delta;
-        if (InterleavedStage::progressionTriggered(h, &delta)) {
-          const uint8_t from = h[0];
-          int n = side_.takeProgression(from, delta, c);
-          n = interleaved_.codeProgression(rc_, n);
-          if (observer_) observer_->progressionLength(n);
-          if (n >= 1) model_.breakSuccessorChain();
-          side_.giveProgression(from, delta, n);
-          if (side_.finished(c)) return;
-        }
-        const int k = interleaved_.step(h);
-        if (k >= 0) {
-          const uint8_t q = InterleavedStage::predicted(h, k);
-          const bool hit = interleaved_.codeRepeat(rc_, k, c == q);
-          if (observer_) observer_->repeatDecision(hit);
-          if (hit) {
-            h.push(q);
-            side_.giveRepeat(q, c);
-            model_.breakSuccessorChain();
+        if (interleaved_.active()) {
+          uint8_t delta;
+          if (InterleavedStage::progressionTriggered(h, &delta)) {
+            const uint8_t from = h[0];
+            int n = side_.takeProgression(from, delta, c);
+            n = interleaved_.codeProgression(rc_, n);
+            if (kObserved) observer_->progressionLength(n);
+            if (n >= 1) model_.breakSuccessorChain();
+            side_.giveProgression(from, delta, n);
             if (side_.finished(c)) return;
           }
+          const int k = interleaved_.step(h);
+          if (k >= 0) {
+            const uint8_t q = InterleavedStage::predicted(h, k);
+            const bool hit = interleaved_.codeRepeat(rc_, k, c == q);
+            if (kObserved) observer_->repeatDecision(hit);
+            if (hit) {
+              h.push(q);
+              side_.giveRepeat(q, c);
+              model_.breakSuccessorChain();
+              if (side_.finished(c)) return;
+            }
+          }
         }
       }
 
-      c = side_.codeModelByte(c);
+      c = side_.template codeModelByte<kObserved>(c);
     }
   }
 
- private:
+  // Runs are rare: kept out of the loop, they leave it more registers.
+  // False when the data has ended.
+  [[gnu::noinline]] bool codeRuns(int& c) {
+    const int b = model_.history[0];
+    for (;;) {
+      int n = side_.takeRun(b, c);
+      n = runs_.codeLength(rc_, n);
+      if (observer_) observer_->runLength(n);
+      side_.giveRun(b, n);
+      if (n >= 1) {
+        interleaved_.afterRun(n);
+        model_.breakSuccessorChain();
+      }
+      if (side_.finished(c)) return false;
+      if (n != RunLengthStage::kMaxRun) return true;
+    }
+  }
+
   Side& side_;
   typename Side::Coder& rc_;
   model::Model& model_;
