@@ -90,7 +90,7 @@ class ChoppySink final : public ByteSink {
   std::vector<uint8_t> data_;
 };
 
-TEST(ByteWindows, TakeWindowAndWriteSeeEveryByteOnce) {
+TEST(ByteWindows, BulkReadsAndWritesSeeEveryByteOnce) {
   std::vector<uint8_t> data(1000);
   for (size_t i = 0; i < data.size(); ++i) data[i] = uint8_t(i * 7 + 3);
   ChoppySource in(data);
@@ -105,6 +105,18 @@ TEST(ByteWindows, TakeWindowAndWriteSeeEveryByteOnce) {
   }
   EXPECT_EQ(read, data);
   EXPECT_EQ(in.get(), ByteSource::kEnd);
+
+  in.rewind();
+  std::vector<uint8_t> copied(data.size() + 10);
+  size_t got = 0;
+  for (size_t ask = 0; got < data.size(); ask = (ask * 3 + 7) % 40) {
+    const size_t n = in.read(copied.data() + got, ask);
+    ASSERT_EQ(n, std::min(ask, data.size() - got));  // short only at the end
+    got += n;
+  }
+  EXPECT_EQ(in.read(copied.data() + got, 10), 0u);
+  copied.resize(got);
+  EXPECT_EQ(copied, data);
 
   ChoppySink out;
   out.put(data[0]);

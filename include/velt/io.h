@@ -36,6 +36,21 @@ class VELT_API ByteSource {
     return true;
   }
 
+  // Copies up to `size` bytes to `data`; fewer only at the end of input.
+  size_t read(uint8_t* data, size_t size) {
+    size_t done = 0;
+    while (done < size) {
+      if (cur_ >= end_ && (!refill() || cur_ >= end_)) break;
+      const size_t left = size - done;
+      const size_t here = static_cast<size_t>(end_ - cur_);
+      const size_t n = left < here ? left : here;
+      std::memcpy(data + done, cur_, n);
+      cur_ += n;
+      done += n;
+    }
+    return done;
+  }
+
   // Total length of the source in bytes.
   virtual int64_t size() = 0;
   // Back to the first byte.
