@@ -43,12 +43,13 @@ class DecoderSession {
 
   // The model's byte goes out through the e8 stage: the four bytes after an
   // 0xE8 are held back until the address can be restored.
+  template <bool kE8>
   void tookModelByte(int c) {
-    if (e8_.pending) {
+    if (kE8 && e8_.pending) {
       collectE8(uint8_t(c));
     } else {
       emit(uint8_t(c));
-      if (c == e8Opcode_) e8_.pending = 4;
+      if (kE8 && c == e8Opcode_) e8_.pending = 4;
     }
     count();
   }
@@ -64,7 +65,10 @@ class DecoderSession {
   }
 
   int32_t counter() const { return counter_; }
-  bool next(int&) const { return counter_ < codedLength_; }
+  template <bool>
+  bool next(int&) const {
+    return counter_ < codedLength_;
+  }
   bool e8Pending() const { return e8_.pending != 0; }
   bool finished(int) const { return counter_ >= codedLength_; }
 

@@ -52,6 +52,7 @@ class EncoderSession {
     return c;
   }
 
+  template <bool kE8>
   void tookModelByte(int) {}
   int32_t counter() const { return counter_; }
   bool e8Pending() const { return e8_.pending != 0; }
@@ -59,8 +60,9 @@ class EncoderSession {
 
   // The next byte: from a pending e8 group, a new group after an 0xE8, or the
   // source.
+  template <bool kE8>
   bool next(int& c) {
-    c = (e8_.pending != 0 || c == e8Opcode_) ? e8Byte() : fetchByte();
+    c = (kE8 && (e8_.pending != 0 || c == e8Opcode_)) ? e8Byte() : fetchByte();
     if (c == kEnd) return false;
     count();
     return true;

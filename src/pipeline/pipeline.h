@@ -10,9 +10,10 @@
 //   int codeModelByte<observed>(int c)
 //                                 code c through the model (telling the observer
 //                                 when `observed`); returns the byte coded
-//   void tookModelByte(int c)     the decoder emits it here (through the e8 stage)
+//   void tookModelByte<e8>(int c) the decoder emits it here (through the e8 stage
+//                                 unless `e8` is false: the stage is off)
 //   int32_t counter()             bytes taken (encoder) or produced (decoder) so far
-//   bool next(int& c)             the encoder takes the next byte; false at the end
+//   bool next<e8>(int& c)         the encoder takes the next byte; false at the end
 //   bool e8Pending()              inside an e8 address: no run or interleaved coding
 //   int takeRun(int b, int& c)    the encoder consumes a run of b; the decoder returns 0
 //   int takeProgression(...)      likewise for a progression
@@ -36,20 +37,29 @@ class Pipeline {
  public:
   Pipeline(Side& side, typename Side::Coder& rc, model::Model& model, const Settings& s,
            CodingObserver* observer)
-      : side_(side), rc_(rc), model_(model), runs_(s), interleaved_(s), observer_(observer) {}
+      : side_(side),
+        rc_(rc),
+        model_(model),
+        runs_(s),
+        interleaved_(s),
+        observer_(observer),
+        e8_(s.e8Enabled) {}
 
   void run() {
     if (observer_) {
-      code<true>();
+      code<true, true>();
+    } else if (e8_) {
+      code<false, true>();
     } else {
-      code<false>();
+      code<false, false>();
     }
   }
 
  private:
-  // The observer is for tests: the loop is built with and without it, so
-  // the other runs do not test for it at every byte.
-  template <bool kObserved>
+  // The loop is built without the tests' observer and without the e8 stage
+  // (off for all but executables), so other runs test for neither at every
+  // byte. The observed loop keeps every test.
+  template <bool kObserved, bool kE8>
   void code() {
     model::History& h = model_.history;
     int c;
@@ -57,7 +67,7 @@ class Pipeline {
     c = side_.template codeModelByte<kObserved>(c);
     for (;;) {
       h.push(uint8_t(c));
-      side_.tookModelByte(c);
+      side_.template tookModelByte<kE8>(c);
       const int32_t counter = side_.counter();
       if (counter % 64 == 0) {
         model_.adaptBoostShift();
@@ -65,10 +75,10 @@ class Pipeline {
           observer_->interleaveSwitchedOff(counter);
         }
       }
-      if (!side_.next(c)) return;
+      if (!side_.template next<kE8>(c)) return;
 
       // The bytes of an e8 address go straight to the model.
-      if (!side_.e8Pending()) {
+      if (!(kE8 && side_.e8Pending())) {
         if (runs_.triggered(h) && !codeRuns(c)) return;
 
         if (interleaved_.active()) {
@@ -125,6 +135,7 @@ class Pipeline {
   RunLengthStage runs_;
   InterleavedStage interleaved_;
   CodingObserver* observer_;
+  bool e8_;
 };
 
 }  // namespace velt
