@@ -2,7 +2,9 @@
 // codedLength bytes are produced, and sends them out through the e8 stage or
 // the text decoder. Every run is checked against what is left, so a hostile
 // body can never push the output past codedLength.
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "container/crc16.h"
@@ -78,9 +80,21 @@ class DecoderSession {
   // Nothing a hostile body holds can push the output past codedLength.
   void giveRun(int b, int n) {
     reserve(n);
-    for (int i = 0; i < n; ++i) {
-      emit(uint8_t(b));
-      count();
+    if (text_) {
+      for (int i = 0; i < n; ++i) {
+        emit(uint8_t(b));
+        count();
+      }
+      return;
+    }
+    // Plain output takes the run as one fill.
+    while (n > 0) {
+      const int here = std::min(n, int(sizeof stage_ - staged_));
+      std::memset(stage_ + staged_, b, size_t(here));
+      staged_ += size_t(here);
+      if (staged_ == sizeof stage_) flushStaged();
+      countMany(here);
+      n -= here;
     }
   }
 
@@ -118,6 +132,17 @@ class DecoderSession {
 
   void count() {
     if (uint32_t(++counter_) == nextReport_) reportProgress();
+  }
+
+  // As count() n times.
+  void countMany(int32_t n) {
+    while (uint32_t(counter_) + uint32_t(n) >= nextReport_) {
+      const int32_t upTo = int32_t(nextReport_) - counter_;
+      counter_ += upTo;
+      n -= upTo;
+      reportProgress();
+    }
+    counter_ += n;
   }
 
   [[gnu::noinline]] void reportProgress() {
