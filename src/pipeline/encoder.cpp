@@ -1,6 +1,8 @@
 // Encoding session: takes bytes from the input (or the text transform) through
 // the e8 stage into the shared per-byte loop, and frames the body with the
 // header.
+#include <algorithm>
+#include <cstddef>
 #include <memory>
 #include <utility>
 
@@ -70,9 +72,22 @@ class EncoderSession {
 
   int takeRun(int b, int& c) {
     int n = 0;
-    while (c == b && n < RunLengthStage::kMaxRun && !atBlockEnd()) {
-      ++n;
-      take(c);
+    while (c == b && n < RunLengthStage::kMaxRun) {
+      if (next_ == end_) {
+        if (atBlockEnd()) break;
+        ++n;
+        take(c);
+        continue;
+      }
+      // Within the window no block can end: take the run's bytes there at
+      // once, up to the first other byte, which is taken too.
+      const int room = int(std::min<ptrdiff_t>(end_ - next_, RunLengthStage::kMaxRun - n));
+      int taken = 0;
+      do c = next_[taken++];
+      while (c == b && taken < room);
+      next_ += taken;
+      n += taken;
+      countMany(taken);
     }
     return n;
   }
@@ -163,6 +178,19 @@ class EncoderSession {
   void count() {
     if (uint32_t(counter_) == nextReport_) reportProgress();
     ++counter_;
+  }
+
+  // As count() n times.
+  void countMany(int32_t n) {
+    while (uint32_t(counter_) + uint32_t(n) > nextReport_) {
+      const int32_t upTo = int32_t(nextReport_ - uint32_t(counter_));
+      counter_ += upTo;
+      n -= upTo;
+      reportProgress();
+      ++counter_;
+      --n;
+    }
+    counter_ += n;
   }
 
   [[gnu::noinline]] void reportProgress() {
