@@ -53,7 +53,7 @@ class DecoderSession {
       emit(uint8_t(c));
       if (kE8 && c == e8Opcode_) e8_.pending = 4;
     }
-    count();
+    ++counter_;  // progress marks are multiples of 64: checkpoint() reports them
   }
 
   [[gnu::noinline]] void collectE8(uint8_t c) {
@@ -67,6 +67,9 @@ class DecoderSession {
   }
 
   int32_t counter() const { return counter_; }
+  void checkpoint(int32_t counter) {
+    if (uint32_t(counter) == nextReport_) reportProgress();
+  }
   template <bool>
   bool next(int&) const {
     return counter_ < codedLength_;
@@ -155,6 +158,7 @@ class DecoderSession {
   }
 
   static constexpr uint32_t kReportEvery = 16384;
+  static_assert(kReportEvery % 64 == 0, "checkpoint() sees every mark");
 
   ByteSource& in_;
   ByteSink& out_;

@@ -57,6 +57,7 @@ class EncoderSession {
   template <bool kE8>
   void tookModelByte(int) {}
   int32_t counter() const { return counter_; }
+  void checkpoint(int32_t) {}
   bool e8Pending() const { return e8_.pending != 0; }
   bool finished(int c) const { return c == kEnd; }
 

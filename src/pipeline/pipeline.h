@@ -13,6 +13,7 @@
 //   void tookModelByte<e8>(int c) the decoder emits it here (through the e8 stage
 //                                 unless `e8` is false: the stage is off)
 //   int32_t counter()             bytes taken (encoder) or produced (decoder) so far
+//   void checkpoint(int32_t n)    the counter is a multiple of 64 after a model byte
 //   bool next<e8>(int& c)         the encoder takes the next byte; false at the end
 //   bool e8Pending()              inside an e8 address: no run or interleaved coding
 //   int takeRun(int b, int& c)    the encoder consumes a run of b; the decoder returns 0
@@ -70,6 +71,7 @@ class Pipeline {
       side_.template tookModelByte<kE8>(c);
       const int32_t counter = side_.counter();
       if (counter % 64 == 0) {
+        side_.checkpoint(counter);
         model_.adaptBoostShift();
         if (interleaved_.checkSwitchOff(counter) && kObserved) {
           observer_->interleaveSwitchedOff(counter);
