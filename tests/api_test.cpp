@@ -252,6 +252,44 @@ TEST(ApiReporter, EventsComeInOrderOnBothSides) {
   EXPECT_EQ(decoding.events.front(), "model 15");
 }
 
+// Progress comes after the first byte and every 16384 bytes taken while
+// encoding, and at every 16384 bytes produced while decoding, also when the
+// count passes the mark inside a run or a progression.
+TEST(ApiReporter, ProgressMarksFallInsideRunsToo) {
+  struct Percentages : Reporter {
+    void progress(double percent) override { seen.push_back(percent); }
+    std::vector<double> seen;
+  };
+  std::vector<uint8_t> data;
+  uint32_t state = 9;
+  while (data.size() < 150000) {
+    for (int i = 0; i < 40; ++i) data.push_back(uint8_t((state = state * 69069 + 1) >> 24));
+    data.insert(data.end(), 700 + data.size() % 500, uint8_t(data.size()));
+    for (int i = 0; i < 300; ++i) data.push_back(uint8_t(i * 3));
+  }
+  const double size = double(data.size());
+  std::vector<double> encodeMarks, decodeMarks;
+  for (size_t at = 0; at < data.size(); at += 16384)
+    encodeMarks.push_back(double(at + 1) / size * 100.0);
+  for (size_t at = 16384; at <= data.size(); at += 16384)
+    decodeMarks.push_back(double(at) / size * 100.0);
+
+  Options o;
+  o.analysis = false;
+  MemorySource in(data.data(), data.size());
+  MemorySink packed;
+  Percentages encoding;
+  encodeStream(in, packed, o, &encoding);
+  EXPECT_EQ(encoding.seen, encodeMarks);
+
+  MemorySource packedIn(packed.data().data(), packed.data().size());
+  MemorySink restored;
+  Percentages decoding;
+  EXPECT_TRUE(decodeStream(packedIn, restored, &decoding).crcOk());
+  EXPECT_EQ(decoding.seen, decodeMarks);
+  EXPECT_EQ(restored.data(), data);
+}
+
 // The threading rule: sessions share nothing, so concurrent ones give the
 // bytes a lone one gives.
 TEST(ApiThreads, ConcurrentSessionsGiveTheSameBytesAsOne) {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "velt/export.h"
@@ -22,6 +23,32 @@ class VELT_API ByteSource {
   int get() {
     if (cur_ < end_) return *cur_++;
     return slowGet();
+  }
+
+  // Bulk reading: hands over the unread rest of the window, refilled first
+  // when it is used up, as [begin, end); those bytes count as read and stay
+  // valid until the next call on this source. False at the end of input.
+  bool takeWindow(const uint8_t*& begin, const uint8_t*& end) {
+    if (cur_ >= end_ && (!refill() || cur_ >= end_)) return false;
+    begin = cur_;
+    end = end_;
+    cur_ = end_;
+    return true;
+  }
+
+  // Copies up to `size` bytes to `data`; fewer only at the end of input.
+  size_t read(uint8_t* data, size_t size) {
+    size_t done = 0;
+    while (done < size) {
+      if (cur_ >= end_ && (!refill() || cur_ >= end_)) break;
+      const size_t left = size - done;
+      const size_t here = static_cast<size_t>(end_ - cur_);
+      const size_t n = left < here ? left : here;
+      std::memcpy(data + done, cur_, n);
+      cur_ += n;
+      done += n;
+    }
+    return done;
   }
 
   // Total length of the source in bytes.
@@ -50,6 +77,19 @@ class VELT_API ByteSink {
   void put(uint8_t b) {
     if (cur_ == end_) flushWindow();
     *cur_++ = b;
+  }
+
+  // The same as put() on each byte in turn.
+  void write(const uint8_t* data, size_t size) {
+    while (size != 0) {
+      if (cur_ == end_) flushWindow();
+      const size_t room = static_cast<size_t>(end_ - cur_);
+      const size_t n = size < room ? size : room;
+      std::memcpy(cur_, data, n);
+      cur_ += n;
+      data += n;
+      size -= n;
+    }
   }
 
   // Overwrites bytes already written at `offset` (used to complete the header).

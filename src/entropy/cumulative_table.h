@@ -7,6 +7,7 @@
 // reads. Callers write each decision once over a Coder type parameter.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 #include "entropy/range_coder.h"
@@ -34,10 +35,12 @@ class CumulativeTable {
   }
 
   int decodeSymbol(RangeDecoder& rc) const {
-    uint32_t v = rc.checkedTarget(static_cast<uint32_t>(c_[N - 1]));
-    int k = 1;
-    while (static_cast<uint32_t>(c_[k]) <= v) ++k;
-    int s = k - 1;
+    const uint32_t v = rc.checkedTarget(static_cast<uint32_t>(c_[N - 1]));
+    // The first k >= 1 with C[k] > v, as an upward scan finds it; C never
+    // decreases, so bisection gives the same k (long run lengths sit high
+    // in a table of 192).
+    const int k = static_cast<int>(std::upper_bound(c_ + 1, c_ + N, static_cast<int32_t>(v)) - c_);
+    const int s = k - 1;
     rc.decodeUpdate(static_cast<uint32_t>(c_[s]), static_cast<uint32_t>(c_[s + 1] - c_[s]));
     return s;
   }

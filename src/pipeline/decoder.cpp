@@ -2,7 +2,9 @@
 // codedLength bytes are produced, and sends them out through the e8 stage or
 // the text decoder. Every run is checked against what is left, so a hostile
 // body can never push the output past codedLength.
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "container/crc16.h"
@@ -34,32 +36,44 @@ class DecoderSession {
     return true;
   }
 
+  template <bool kObserved>
   int codeModelByte(int) {
     const uint8_t c = model_->decodeByte(rc_);
-    if (observer_) observer_->modelByte(c);
+    if (kObserved) observer_->modelByte(c);
     return c;
   }
 
   // The model's byte goes out through the e8 stage: the four bytes after an
   // 0xE8 are held back until the address can be restored.
+  template <bool kE8>
   void tookModelByte(int c) {
-    if (e8_.pending) {
-      e8_.bytes[4 - e8_.pending] = uint8_t(c);
-      if (--e8_.pending == 0) {
-        const uint32_t w = uint32_t(e8_.bytes[0]) | (uint32_t(e8_.bytes[1]) << 8) |
-                           (uint32_t(e8_.bytes[2]) << 16) | (uint32_t(e8_.bytes[3]) << 24);
-        const uint32_t v = uint32_t(e8Inverse(int32_t(w), counter_ - 3, codedLength_));
-        for (int i = 0; i < 4; ++i) emit(uint8_t(v >> (8 * i)));
-      }
+    if (kE8 && e8_.pending) {
+      collectE8(uint8_t(c));
     } else {
       emit(uint8_t(c));
-      if (s_.e8Enabled && c == 0xE8) e8_.pending = 4;
+      if (kE8 && c == e8Opcode_) e8_.pending = 4;
     }
-    count();
+    ++counter_;  // progress marks are multiples of 64: checkpoint() reports them
+  }
+
+  [[gnu::noinline]] void collectE8(uint8_t c) {
+    e8_.bytes[4 - e8_.pending] = c;
+    if (--e8_.pending == 0) {
+      const uint32_t w = uint32_t(e8_.bytes[0]) | (uint32_t(e8_.bytes[1]) << 8) |
+                         (uint32_t(e8_.bytes[2]) << 16) | (uint32_t(e8_.bytes[3]) << 24);
+      const uint32_t v = uint32_t(e8Inverse(int32_t(w), counter_ - 3, codedLength_));
+      for (int i = 0; i < 4; ++i) emit(uint8_t(v >> (8 * i)));
+    }
   }
 
   int32_t counter() const { return counter_; }
-  bool next(int&) const { return counter_ < codedLength_; }
+  void checkpoint(int32_t counter) {
+    if (uint32_t(counter) == nextReport_) reportProgress();
+  }
+  template <bool>
+  bool next(int&) const {
+    return counter_ < codedLength_;
+  }
   bool e8Pending() const { return e8_.pending != 0; }
   bool finished(int) const { return counter_ >= codedLength_; }
 
@@ -69,9 +83,21 @@ class DecoderSession {
   // Nothing a hostile body holds can push the output past codedLength.
   void giveRun(int b, int n) {
     reserve(n);
-    for (int i = 0; i < n; ++i) {
-      emit(uint8_t(b));
-      count();
+    if (text_) {
+      for (int i = 0; i < n; ++i) {
+        emit(uint8_t(b));
+        count();
+      }
+      return;
+    }
+    // Plain output takes the run as one fill.
+    while (n > 0) {
+      const int here = std::min(n, int(sizeof stage_ - staged_));
+      std::memset(stage_ + staged_, b, size_t(here));
+      staged_ += size_t(here);
+      if (staged_ == sizeof stage_) flushStaged();
+      countMany(here);
+      n -= here;
     }
   }
 
@@ -91,25 +117,48 @@ class DecoderSession {
   }
 
  private:
+  // Plain output is staged and leaves, with its CRC, a block at a time.
   void emit(uint8_t b) {
     if (text_) {
       text_->putDecodedByte(b, counter_);
     } else {
-      out_.put(b);
-      crc_.update(b);
+      stage_[staged_++] = b;
+      if (staged_ == sizeof stage_) flushStaged();
     }
   }
 
+  [[gnu::noinline]] void flushStaged() {
+    crc_.update(stage_, staged_);
+    out_.write(stage_, staged_);
+    staged_ = 0;
+  }
+
   void count() {
-    ++counter_;
-    if (counter_ % 16384 == 0 && reporter_) {
-      reporter_->progress(double(counter_) / double(codedLength_) * 100.0);
+    if (uint32_t(++counter_) == nextReport_) reportProgress();
+  }
+
+  // As count() n times.
+  void countMany(int32_t n) {
+    while (uint32_t(counter_) + uint32_t(n) >= nextReport_) {
+      const int32_t upTo = int32_t(nextReport_) - counter_;
+      counter_ += upTo;
+      n -= upTo;
+      reportProgress();
     }
+    counter_ += n;
+  }
+
+  [[gnu::noinline]] void reportProgress() {
+    nextReport_ += kReportEvery;
+    reporter_->progress(double(counter_) / double(codedLength_) * 100.0);
   }
 
   void reserve(int32_t n) {
     if (n > codedLength_ - counter_) throwCorrupt();
   }
+
+  static constexpr uint32_t kReportEvery = 16384;
+  static_assert(kReportEvery % 64 == 0, "checkpoint() sees every mark");
 
   ByteSource& in_;
   ByteSink& out_;
@@ -122,8 +171,14 @@ class DecoderSession {
   std::unique_ptr<model::Model> model_;
   std::unique_ptr<TextDecoder> text_;
   E8Group e8_;
+  int e8Opcode_ = 0x100;  // 0xE8 when the e8 stage is on (else no byte value): one compare per byte
   int32_t counter_ = 0;
   int32_t codedLength_ = 0;
+  // The count at which progress is next reported; a count never reaches the
+  // start value, so without a reporter this costs one compare per byte.
+  uint32_t nextReport_ = UINT32_MAX;
+  uint8_t stage_[8192];
+  size_t staged_ = 0;  // an index, not a pointer, so stores to it cannot alias the members
 };
 
 DecodeDetails DecoderSession::run() {
@@ -133,6 +188,7 @@ DecodeDetails DecoderSession::run() {
   s_ = header.settings;
   flags_ = header.textFlags;
   codedLength_ = header.codedLength;
+  if (reporter_) nextReport_ = kReportEvery;
 
   if (s_.textTransform) {
     s_.e8Enabled = false;
@@ -141,6 +197,7 @@ DecodeDetails DecoderSession::run() {
   }
   model_ = setUpModel(s_, flags_, reporter_);
 
+  if (s_.e8Enabled) e8Opcode_ = 0xE8;
   if (codedLength_ > 0) {
     Pipeline<DecoderSession>(*this, rc_, *model_, s_, observer_).run();
   } else if (in_.get() != ByteSource::kEnd) {
@@ -151,6 +208,7 @@ DecodeDetails DecoderSession::run() {
   if (e8_.pending) {
     for (int i = 4 - e8_.pending - 1; i >= 0; --i) emit(e8_.bytes[i]);
   }
+  flushStaged();
   if (text_) text_->finishTextOutput();
 
   r.counters = model_->counters;

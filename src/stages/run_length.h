@@ -18,9 +18,10 @@ class RunLengthStage {
 
   explicit RunLengthStage(const Settings& s) : enabled_(s.rleEnabled), threshold_(s.rleThreshold) {}
 
-  // The last `threshold` bytes are equal.
+  // The last `threshold` bytes are equal. Tested for every byte; the first
+  // compare is the one that nearly always fails.
   bool triggered(const model::History& h) const {
-    return enabled_ && h[0] == h[1] && h[1] == h[2] && (threshold_ == 3 || h[3] == h[0]);
+    return h[0] == h[1] && enabled_ && h[1] == h[2] && (threshold_ == 3 || h[3] == h[0]);
   }
 
   template <class Coder>

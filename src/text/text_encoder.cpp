@@ -155,11 +155,8 @@ struct TextEncoder::Impl : text::TextOptions {
 
 bool TextEncoder::Impl::refillWindow() {
   uint8_t* w = window.data();
-  size_t n = 0;
-  for (int b; n < kInputWindow && (b = in.get()) != kEnd;) w[n++] = static_cast<uint8_t>(b);
-  Crc16 c = crc;
-  for (size_t k = 0; k < n; ++k) c.update(w[k]);
-  crc = c;
+  const size_t n = in.read(w, kInputWindow);
+  crc.update(w, n);
   inPos = w;
   inEnd = w + n;
   return n != 0;

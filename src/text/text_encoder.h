@@ -24,7 +24,8 @@ class TextEncoder {
   // block is empty). Resets textBufferPos to 0.
   bool fillTextBuffer();
 
-  // The driver reads textBuffer[textBufferPos++] while textBufferPos < textBufferLength.
+  // The driver reads textBuffer[textBufferPos++] while textBufferPos < textBufferLength,
+  // or takes the whole buffer at once by setting textBufferPos to textBufferLength.
   // The pointer stays valid until the next fillTextBuffer.
   const uint8_t* textBuffer() const;
   int32_t textBufferPos = 0x20000;
