@@ -18,8 +18,6 @@ constexpr std::array<uint16_t, 256> makeCrc16Table() {
   return t;
 }
 
-inline constexpr std::array<uint16_t, 256> kCrc16Table = makeCrc16Table();
-
 // Entry k of a slice is the register after a byte followed by k zero bytes,
 // so eight bytes fold into the register with eight independent lookups.
 constexpr std::array<std::array<uint16_t, 256>, 8> makeCrc16Slices() {
@@ -35,6 +33,8 @@ constexpr std::array<std::array<uint16_t, 256>, 8> makeCrc16Slices() {
 }
 
 inline constexpr std::array<std::array<uint16_t, 256>, 8> kCrc16Slices = makeCrc16Slices();
+// The byte-at-a-time table is the first slice.
+inline constexpr const std::array<uint16_t, 256>& kCrc16Table = kCrc16Slices[0];
 
 struct Crc16 {
   uint16_t value = 0;

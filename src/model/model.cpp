@@ -853,9 +853,9 @@ bool Model::codeMasked(Side& side, uint32_t ctx, int level) {
   for (int i = 0; i < rest; ++i) {
     const uint8_t sym = sl[i].symbol;
     if constexpr (!Side::kDecode) {
-      const bool hit = sym == side.symbol;
-      found = hit ? i + 1 : found;
-      cum = hit ? visible : cum;
+      const bool match = sym == side.symbol;
+      found = match ? i + 1 : found;
+      cum = match ? visible : cum;
     }
     visible += visibleFreq(sym, sl[i].freq);
   }
@@ -1173,15 +1173,9 @@ void Model::updateModel(uint8_t s) {
   const int length = pathLength_;
   pathLength_ = 0;
   escapeMode_ = false;
-  // Most symbols are coded in the first record tried.
-  if (length == 1 && path_[0].found) {
-    updateFound(path_[0].level, path_[0].position, *codedFreq_);
-    if (!fastLink_ && !nextTopReady_) prepareTopSlot(s);
-    return;
-  }
-  // Any other path leaves the top level without a successor (the symbol is
-  // new there): the next step looks its top context up, so fetch that slot
-  // before the update's work rather than after it.
+  // The one-record path is finishStep's. Any other leaves the top level
+  // without a successor (the symbol is new there): the next step looks its top
+  // context up, so fetch that slot before the update's work rather than after.
   prepareTopSlot(s);
 
   Context* r = context(current_);

@@ -211,7 +211,6 @@ class Model {
   void excludeAll(const Context* k);
   void markExcluded(const Context* k);
   void dropRepeatedExclusions();
-  bool excluded(uint8_t s) const { return keepFreq_[s] == 0; }
   // s's count when s is not excluded, else 0.
   uint32_t visibleFreq(uint8_t s, uint16_t freq) const { return freq & keepFreq_[s]; }
   void clearExclusions();
