@@ -565,50 +565,41 @@ uint32_t Model::lookupContext(uint32_t above) {
 
 int Model::escapeRow(int level) const { return level + 7 * (successRun_ > 16) + historyRow_; }
 
-// Excludes every symbol of the first record of a step from the levels below:
-// nothing is excluded yet, so every symbol is new to the list.
+// Excludes every symbol of the first record of a step from the levels below.
 void Model::excludeAll(const Context* k) {
-  uint16_t* const keep = keepFreq_;
-  uint8_t* const list = excludedList_;
-  keep[k->symbol] = 0;
-  list[0] = k->symbol;
-  const Slot* sl = slots(k);
-  const int rest = restCount(k);
-  for (int i = 0; i < rest; ++i) {
-    keep[sl[i].symbol] = 0;
-    list[i + 1] = sl[i].symbol;
-  }
-  excludedCount_ = rest + 1;
+  markExcluded(k);
+  anyExcluded_ = true;
 }
 
-// Excludes every symbol of the record from the levels below. The list may
-// name a symbol twice (a lower record holds most symbols of a higher one);
-// order 0, the only reader of the list, drops the repeats.
+// Excludes every symbol of the record from the levels below. Only the masks
+// are written: order 0, the one reader that needs the symbols themselves,
+// collects them from the masks.
 void Model::markExcluded(const Context* k) {
-  int n = excludedCount_;
   uint16_t* const keep = keepFreq_;
-  uint8_t* const list = excludedList_;
   keep[k->symbol] = 0;
-  list[n++] = k->symbol;
   const Slot* sl = slots(k);
-  for (int i = 0, rest = restCount(k); i < rest; ++i) {
-    keep[sl[i].symbol] = 0;
-    list[n++] = sl[i].symbol;
-  }
-  excludedCount_ = n;
+  for (int i = 0, rest = restCount(k); i < rest; ++i) keep[sl[i].symbol] = 0;
 }
 
-// Keeps the first mention of each symbol in the list, flagging the symbols
-// seen with a nonzero mask: nothing reads the masks again in this step.
-void Model::dropRepeatedExclusions() {
+// The symbols excluded in this step, each once, into excludedList_.
+int Model::collectExclusions() {
   int n = 0;
-  for (int i = 0; i < excludedCount_; ++i) {
-    const uint8_t s = excludedList_[i];
-    excludedList_[n] = s;
-    n += keepFreq_[s] == 0;
-    keepFreq_[s] = 1;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  for (int base = 0; base < 256; base += 16) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(keepFreq_ + base));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(keepFreq_ + base + 8));
+    const __m128i packed = _mm_packs_epi16(_mm_cmpeq_epi16(a, zero), _mm_cmpeq_epi16(b, zero));
+    for (unsigned bits = unsigned(_mm_movemask_epi8(packed)); bits; bits &= bits - 1)
+      excludedList_[n++] = static_cast<uint8_t>(base + __builtin_ctz(bits));
   }
-  excludedCount_ = n;
+#else
+  for (int s = 0; s < 256; ++s) {
+    excludedList_[n] = static_cast<uint8_t>(s);
+    n += keepFreq_[s] == 0;
+  }
+#endif
+  return n;
 }
 
 void Model::clearExclusions() {
@@ -919,10 +910,10 @@ bool Model::codeMasked(Side& side, uint32_t ctx, int level) {
 
 template <class Side>
 void Model::codeOrder0(Side& side) {
-  dropRepeatedExclusions();
+  const int excludedCount = anyExcluded_ ? collectExclusions() : 0;
   // Widths of excluded slots take no room.
   int32_t excludedWidth = 0;
-  for (int i = 0; i < excludedCount_; ++i) excludedWidth += f0_[symbolSlot_[excludedList_[i]]] - 1;
+  for (int i = 0; i < excludedCount; ++i) excludedWidth += f0_[symbolSlot_[excludedList_[i]]] - 1;
   const int32_t total = z0_[0] - excludedWidth;
 
   if constexpr (Side::kDecode) {
@@ -930,7 +921,7 @@ void Model::codeOrder0(Side& side) {
     // Only the excluded slots' widths are set, and cleared again below (nothing
     // in between can throw): no pass over all 258 entries per symbol.
     int32_t* const widthAt = excludedWidthAt_;
-    for (int i = 0; i < excludedCount_; ++i) {
+    for (int i = 0; i < excludedCount; ++i) {
       const int slot = symbolSlot_[excludedList_[i]];
       widthAt[slot] = f0_[slot] - 1;
     }
@@ -948,7 +939,7 @@ void Model::codeOrder0(Side& side) {
       }
       before = d;
     }
-    for (int i = 0; i < excludedCount_; ++i) widthAt[symbolSlot_[excludedList_[i]]] = 0;
+    for (int i = 0; i < excludedCount; ++i) widthAt[symbolSlot_[excludedList_[i]]] = 0;
     if (found == 257) {
       side.rc.decodeUpdate(0, uint32_t(before));
       codeNewSymbol(side);
@@ -967,7 +958,7 @@ void Model::codeOrder0(Side& side) {
       codeNewSymbol(side);
     } else {
       int32_t above = 0;
-      for (int i = 0; i < excludedCount_; ++i) {
+      for (int i = 0; i < excludedCount; ++i) {
         const int s = symbolSlot_[excludedList_[i]];
         if (s > slot) above += f0_[s] - 1;
       }
@@ -1075,8 +1066,8 @@ inline void Model::finishStep(uint8_t s) {
 
 template <class Side>
 void Model::step(Side& side) {
-  if (excludedCount_) clearExclusions();
-  excludedCount_ = 0;
+  if (anyExcluded_) clearExclusions();
+  anyExcluded_ = false;
   pathLength_ = 0;
 
   if (!firstDone_) {

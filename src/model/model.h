@@ -210,7 +210,7 @@ class Model {
   int escapeRow(int level) const;
   void excludeAll(const Context* k);
   void markExcluded(const Context* k);
-  void dropRepeatedExclusions();
+  int collectExclusions();
   // s's count when s is not excluded, else 0.
   uint32_t visibleFreq(uint8_t s, uint16_t freq) const { return freq & keepFreq_[s]; }
   void clearExclusions();
@@ -246,9 +246,9 @@ class Model {
   bool firstDone_ = false;
 
   // Per-step state.
-  uint16_t keepFreq_[256];               // 0 for a symbol excluded in this step, else all ones
-  uint8_t excludedList_[kLevels * 256];  // each escaped record's symbols, repeats included
-  int excludedCount_ = 0;
+  uint16_t keepFreq_[256];     // 0 for a symbol excluded in this step, else all ones
+  uint8_t excludedList_[256];  // order 0's: the excluded symbols, from the masks
+  bool anyExcluded_ = false;
   PathEntry path_[8];
   int pathLength_ = 0;
   uint32_t levelContext_[kLevels] = {};
