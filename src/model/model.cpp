@@ -585,13 +585,18 @@ void Model::markExcluded(const Context* k) {
 int Model::collectExclusions() {
   int n = 0;
 #if defined(__SSE2__)
+  // 64 symbols a round: each round's loop end is one hard branch.
   const __m128i zero = _mm_setzero_si128();
-  for (int base = 0; base < 256; base += 16) {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(keepFreq_ + base));
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(keepFreq_ + base + 8));
-    const __m128i packed = _mm_packs_epi16(_mm_cmpeq_epi16(a, zero), _mm_cmpeq_epi16(b, zero));
-    for (unsigned bits = unsigned(_mm_movemask_epi8(packed)); bits; bits &= bits - 1)
-      excludedList_[n++] = static_cast<uint8_t>(base + __builtin_ctz(bits));
+  for (int base = 0; base < 256; base += 64) {
+    uint64_t bits = 0;
+    for (int j = 0; j < 64; j += 16) {
+      const __m128i* at = reinterpret_cast<const __m128i*>(keepFreq_ + base + j);
+      const __m128i packed = _mm_packs_epi16(_mm_cmpeq_epi16(_mm_loadu_si128(at), zero),
+                                             _mm_cmpeq_epi16(_mm_loadu_si128(at + 1), zero));
+      bits |= uint64_t(unsigned(_mm_movemask_epi8(packed))) << j;
+    }
+    for (; bits; bits &= bits - 1)
+      excludedList_[n++] = static_cast<uint8_t>(base + __builtin_ctzll(bits));
   }
 #else
   for (int s = 0; s < 256; ++s) {
