@@ -85,58 +85,77 @@ def tools(args, order):
     return t
 
 
-def measure(cmd_c, cmd_d, to_stdout, src, work, runs):
-    out = os.path.join(work, "packed.pk")
-    back = os.path.join(work, "restored")
-    ct, dt, rss = [], [], 0
+def measure(tool_map, src, work, runs):
+    """Compresses and decompresses src with every tool, round by round: each
+    round runs every tool once, so a change in the machine's load between
+    rounds reaches all tools alike. Returns tool -> (size, c times, d times,
+    peak KiB); the times are in round order."""
+    names = list(tool_map)
+    out = {t: os.path.join(work, f"packed-{i}.pk") for i, t in enumerate(names)}
+    back = {t: os.path.join(work, f"restored-{i}") for i, t in enumerate(names)}
+    ct = {t: [] for t in names}
+    dt = {t: [] for t in names}
+    rss = {t: 0 for t in names}
     for _ in range(runs):
-        if os.path.exists(out):
-            os.remove(out)
-        u, m = run(cmd_c(src, out))
-        ct.append(u)
-        rss = max(rss, m)
-    size = os.path.getsize(out)
+        for t in names:
+            cmd_c = tool_map[t][0]
+            if os.path.exists(out[t]):
+                os.remove(out[t])
+            u, m = run(cmd_c(src, out[t]))
+            ct[t].append(u)
+            rss[t] = max(rss[t], m)
     for _ in range(runs):
-        if os.path.exists(back):
-            os.remove(back)
-        if to_stdout:
-            with open(back, "wb") as f:
-                u, m = run(cmd_d(out, back), stdout=f)
-        else:
-            u, m = run(cmd_d(out, back))
-        dt.append(u)
-        rss = max(rss, m)
-    if subprocess.call(["cmp", "-s", src, back]) != 0:
-        sys.exit(f"DECOMPRESSION DIFFERS: {' '.join(cmd_c(src, out))}")
-    return size, ct, dt, rss
+        for t in names:
+            cmd_d, to_stdout = tool_map[t][1], tool_map[t][2]
+            if os.path.exists(back[t]):
+                os.remove(back[t])
+            if to_stdout:
+                with open(back[t], "wb") as f:
+                    u, m = run(cmd_d(out[t], back[t]), stdout=f)
+            else:
+                u, m = run(cmd_d(out[t], back[t]))
+            dt[t].append(u)
+            rss[t] = max(rss[t], m)
+    res = {}
+    for t in names:
+        if subprocess.call(["cmp", "-s", src, back[t]]) != 0:
+            sys.exit(f"DECOMPRESSION DIFFERS: {' '.join(tool_map[t][0](src, out[t]))}")
+        res[t] = (os.path.getsize(out[t]), ct[t], dt[t], rss[t])
+    return res
+
+
+def ratios(mine, peer):
+    """Best time over best time, and the median of the rounds' own ratios."""
+    best = min(mine) / max(min(peer), 1e-6)
+    paired = statistics.median(a / max(b, 1e-6) for a, b in zip(mine, peer))
+    return f"{best:.2f}/{paired:.2f}"
 
 
 def speed_table(args, files, work):
-    print(f"user CPU, {args.runs} runs each; MB/s = 1e6 bytes/s of input; "
-          f"ratio = Velt min time / PPMd min time; all decompressions checked with cmp")
+    print(f"user CPU, {args.runs} rounds, each running every tool once; MB/s = 1e6 bytes/s of input; "
+          f"ratio = Velt time / PPMd time, best/best and median of the rounds; "
+          f"all decompressions checked with cmp")
     hdr = (f"{'file':<16} {'o':>2} {'tool':<9} {'size':>9} {'bpb':>6} "
-           f"{'c MB/s best/med':>15} {'d MB/s best/med':>15} {'peak MB':>8} {'c ratio':>8} {'d ratio':>8}")
+           f"{'c MB/s best/med':>15} {'d MB/s best/med':>15} {'peak MB':>8} {'c ratio':>10} {'d ratio':>10}")
     print(hdr)
     print("-" * len(hdr))
     for src in files:
         n = os.path.getsize(src)
         name = os.path.basename(src)[:16]
         for order in args.orders:
-            res = {}
-            for tool, (c, d, so) in tools(args, order).items():
-                if tool not in ("velt", "ppmd") and order != args.orders[0]:
-                    continue  # the others do not take an order: once per file
-                res[tool] = measure(c, d, so, src, work, args.runs)
+            # the others do not take an order: once per file
+            tool_map = {t: v for t, v in tools(args, order).items()
+                        if t in ("velt", "ppmd") or order == args.orders[0]}
+            res = measure(tool_map, src, work, args.runs)
             for tool, (size, ct, dt, rss) in res.items():
                 def mbs(ts):
                     return f"{n / 1e6 / max(min(ts), 1e-6):6.2f}/{n / 1e6 / max(statistics.median(ts), 1e-6):<6.2f}"
-                # from the minimum and the median time
                 ratio_c = ratio_d = ""
                 if tool == "velt" and "ppmd" in res:
-                    ratio_c = f"{min(ct) / max(min(res['ppmd'][1]), 1e-6):8.2f}"
-                    ratio_d = f"{min(dt) / max(min(res['ppmd'][2]), 1e-6):8.2f}"
+                    ratio_c = ratios(ct, res["ppmd"][1])
+                    ratio_d = ratios(dt, res["ppmd"][2])
                 print(f"{name:<16} {order if tool in ('velt', 'ppmd') else '':>2} {tool:<9} {size:>9} "
-                      f"{size * 8 / n:6.3f} {mbs(ct):>15} {mbs(dt):>15} {rss / 1024:8.1f} {ratio_c:>8} {ratio_d:>8}")
+                      f"{size * 8 / n:6.3f} {mbs(ct):>15} {mbs(dt):>15} {rss / 1024:8.1f} {ratio_c:>10} {ratio_d:>10}")
                 sys.stdout.flush()
 
 
