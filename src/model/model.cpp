@@ -842,10 +842,11 @@ bool Model::codeMasked(Side& side, uint32_t ctx, int level) {
   const Slot* sl = slots(k);
   const int rest = restCount(k);
   int found = -1;
-  uint32_t cum = 0, visible = 0;
+  uint32_t cum = 0;
   uint16_t* hit = nullptr;  // the coded symbol's count
   if (!Side::kDecode && k->symbol == side.symbol) found = 0;
-  visible = visibleFreq(k->symbol, k->freq);
+  const uint32_t visibleFirst = visibleFreq(k->symbol, k->freq);
+  uint32_t visible = visibleFirst;
   for (int i = 0; i < rest; ++i) {
     const uint8_t sym = sl[i].symbol;
     if constexpr (!Side::kDecode) {
@@ -859,7 +860,7 @@ bool Model::codeMasked(Side& side, uint32_t ctx, int level) {
   if constexpr (Side::kDecode) {
     const uint32_t t = side.rc.checkedTarget(total);
     if (t < visible) {
-      cum = visibleFreq(k->symbol, k->freq);
+      cum = visibleFirst;
       if (t < cum) {
         found = 0;
         cum = 0;
