@@ -41,6 +41,15 @@ static_assert(poolsFitTheLinks(), "a pool outgrows the record links");
 inline uint32_t generationOf(const Context* c) { return c->lowerAndGeneration >> kLinkIndexBits; }
 constexpr uint8_t kCapitalMarker = 0xFD;
 
+// The escape row's share from the last two bytes: 15 when the last is below
+// 64, plus 31 when the one before is. Tables: the compares took 9 instructions.
+constexpr std::array<std::array<uint8_t, 256>, 2> makeRowShare() {
+  std::array<std::array<uint8_t, 256>, 2> t{};
+  for (int b = 0; b < 64; ++b) t[0][b] = 15, t[1][b] = 31;
+  return t;
+}
+constexpr auto kRowShare = makeRowShare();
+
 // Symbol blocks come in classes of these slot counts; a record with r
 // symbols beyond position 0 uses the smallest class that holds r.
 constexpr uint16_t kClassCapacity[] = {1, 2, 3, 4, 6, 8, 12, 16, 24, 32, 48, 64, 96, 128, 192, 256};
@@ -207,6 +216,12 @@ Model::Model(int order, int pseudoOrder, int memoryIndex, bool textMode, const M
     if (extraOffset[l]) lv.extra = arena_ + extraOffset[l];
     lv.nodesLinked = 0;
     extendNodePool(l);
+  }
+  linkBase_ = levels_[order].contextBase - uint32_t(sizeof(Context));
+  for (int l = 1; l <= order; ++l) {
+    const int lower = row_.nextLevel[l];
+    if (levels_[l].hashSize && lower)
+      lowerBase_[l] = levels_[lower].contextBase - uint32_t(sizeof(Context));
   }
   counters.poolExtensions = 0;
 
@@ -405,14 +420,12 @@ void Model::collectGarbage(int level) {
 // The format drops a link as soon as a collection frees its record: a link
 // whose tag no longer matches is exactly such a link.
 uint32_t Model::successorLink(uint32_t rec) const {
-  const Level& lv = levels_[order_];
-  const uint32_t idx = recordIndex(lv, rec);
-  return (idx + 1) | (generationOf(context(rec)) << kLinkIndexBits);
+  const uint32_t indexPlusOne = (rec - linkBase_) / uint32_t(sizeof(Context));  // a shift
+  return indexPlusOne | (generationOf(context(rec)) << kLinkIndexBits);
 }
 
 uint32_t Model::linkedRecord(uint32_t link) const {
-  const uint32_t idx = (link & kIndexMask) - 1;
-  return levels_[order_].contextBase + idx * uint32_t(sizeof(Context));
+  return linkBase_ + (link & kIndexMask) * uint32_t(sizeof(Context));
 }
 
 uint32_t Model::successorRecord(uint32_t link) const {
@@ -459,11 +472,8 @@ uint64_t Model::historyKey(int level) const {
 // its way while rec codes.
 void Model::prefetchLower(uint32_t rec, int level) {
   const uint32_t hint = context(rec)->lowerAndGeneration & kIndexMask;
-  const int lower = row_.nextLevel[level];
-  if (hint && lower) {
-    __builtin_prefetch(
-        context(levels_[lower].contextBase + (hint - 1) * uint32_t(sizeof(Context))));
-  }
+  const uint32_t base = lowerBase_[level];
+  if (hint && base) __builtin_prefetch(context(base + hint * uint32_t(sizeof(Context))));
 }
 
 void Model::setLowerHint(uint32_t above, const Level& lv, uint32_t rec) {
@@ -636,7 +646,7 @@ void seedFromNeighbour(EscapeCell& x, const EscapeCell& y) {
 }
 
 template <class Side>
-inline bool Model::codeFirst(Side& side, uint32_t ctx, int level) {
+inline int Model::codeFirst(Side& side, uint32_t ctx, int level) {
   Context* k = context(ctx);
   const int bucket = kCountBucket[k->numSymbols];
   const int cellIdx = sumClassCell(k->sumFreq);
@@ -652,10 +662,11 @@ inline bool Model::codeFirst(Side& side, uint32_t ctx, int level) {
   } else {
     e = static_cast<int32_t>(uint32_t(x.esc) * k->sumFreq / x.succ);
     if (e > 300) e = (cellSum < 80) ? 300 : std::min(e, 1200);
-    // Without branches: a jump in the escape estimate is rare but random.
-    const int32_t low = 2 * e < prevEscape_;
-    e += low;
-    e += 2 * (low & (4 * e < prevEscape_));
+    // Without branches: a jump in the escape estimate is rare but random. The
+    // second test is the format's 4 * (e + 1) < prev after the first added
+    // 1, and it cannot hold unless the first did.
+    const int32_t prev = prevEscape_;
+    e += (2 * e < prev) + 2 * (4 * e + 4 < prev);
     if (cellSum > 2000) {
       x.succ = static_cast<uint16_t>(x.succ - x.succ / 2);
       x.esc = static_cast<uint16_t>(x.esc / 2);
@@ -767,7 +778,7 @@ inline bool Model::codeFirst(Side& side, uint32_t ctx, int level) {
     escapeMode_ = true;
     *boosted = static_cast<uint16_t>(*boosted - boost);
     x.esc = static_cast<uint16_t>(x.esc + 4);
-    return false;
+    return -1;
   }
 
   ++successRun_;
@@ -796,9 +807,8 @@ inline bool Model::codeFirst(Side& side, uint32_t ctx, int level) {
     }
   }
   codedFreq_ = hit;
-  path_[pathLength_++] = PathEntry{level, named, true};
   x.succ = static_cast<uint16_t>(x.succ + 4);
-  return true;
+  return named;
 }
 
 template <class Side>
@@ -820,9 +830,8 @@ bool Model::codeMasked(Side& side, uint32_t ctx, int level) {
     e = static_cast<int32_t>(uint32_t(x.esc) * k->sumFreq / x.succ);
     if (e == 0) e = 1;
     else if (e > 600) e = (cellSum < 140) ? 600 : std::min(e, 1530);
-    const int32_t low = 2 * e < prevEscape_;
-    e += low;
-    e += 3 * (low & (4 * e < prevEscape_));
+    const int32_t prev = prevEscape_;
+    e += (2 * e < prev) + 3 * (4 * e + 4 < prev);
     if (cellSum > 2000) {
       x.succ = static_cast<uint16_t>(x.succ / 2 + 1);
       x.esc = static_cast<uint16_t>(x.esc / 2);
@@ -1057,17 +1066,14 @@ inline void Model::updateFound(int level, int position, uint16_t& freq) {
   }
 }
 
-// Most symbols are coded in the first record tried: that update is done in
-// place, without the call and the frame of the general one.
-inline void Model::finishStep(uint8_t s) {
-  if (pathLength_ == 1 && path_[0].found) {
-    pathLength_ = 0;
-    escapeMode_ = false;
-    updateFound(path_[0].level, path_[0].position, *codedFreq_);
-    if (!fastLink_ && !nextTopReady_) prepareTopSlot(s);
-    return;
-  }
-  updateModel(s);
+// Most symbols are coded in the first record tried, with nothing escaped or
+// created on the way: that update is done in place, without a path and
+// without the call and the frame of the general one.
+inline void Model::finishFirst(int level, int position, uint8_t s) {
+  updateFound(level, position, *codedFreq_);
+  if (!fastLink_ && !nextTopReady_) prepareTopSlot(s);
+  ++codedAtLevel_[level];
+  lastLevel_ = level;
 }
 
 template <class Side>
@@ -1088,7 +1094,7 @@ void Model::step(Side& side) {
 
   fastSuccessor_ = successorRecord(fastLink_);
   if (fastSuccessor_) prefetchLower(fastSuccessor_, order_);
-  historyRow_ = 15 * (history.h[0] < 64) + 31 * (history.h[1] < 64);
+  historyRow_ = kRowShare[0][history.h[0]] + kRowShare[1][history.h[1]];
 
   // The top level's slot, fetched by the last update, is good if no stage
   // changed the history since.
@@ -1121,10 +1127,9 @@ void Model::step(Side& side) {
     above = fs;
     current_ = fs;
     levelContext_[order_] = fs;
-    if (codeFirst(side, fs, order_)) {
-      finishStep(side.symbol);
-      ++codedAtLevel_[order_];
-      lastLevel_ = order_;
+    const int position = codeFirst(side, fs, order_);
+    if (position >= 0) {
+      finishFirst(order_, position, side.symbol);
       return;
     }
     currentLevel_ = row_.nextLevel[order_];
@@ -1134,12 +1139,22 @@ void Model::step(Side& side) {
     const uint32_t rec = lookupContext(above);
     if (!rec) break;
     current_ = above = rec;
-    const bool found =
-        escapeMode_ ? codeMasked(side, rec, currentLevel_) : codeFirst(side, rec, currentLevel_);
+    bool found;
+    if (escapeMode_) {
+      found = codeMasked(side, rec, currentLevel_);
+    } else {
+      const int position = codeFirst(side, rec, currentLevel_);
+      found = position >= 0;
+      if (found && pathLength_ == 0) {
+        finishFirst(currentLevel_, position, side.symbol);
+        return;
+      }
+      if (found) path_[pathLength_++] = PathEntry{currentLevel_, position, true};
+    }
     if (found) {
       ++codedAtLevel_[currentLevel_];
       lastLevel_ = currentLevel_;
-      finishStep(side.symbol);
+      updateModel(side.symbol);
       return;
     }
     currentLevel_ = row_.nextLevel[currentLevel_];
@@ -1170,7 +1185,7 @@ void Model::updateModel(uint8_t s) {
   const int length = pathLength_;
   pathLength_ = 0;
   escapeMode_ = false;
-  // The one-record path is finishStep's. Any other leaves the top level
+  // The one-record path is finishFirst's. Any other leaves the top level
   // without a successor (the symbol is new there): the next step looks its top
   // context up, so fetch that slot before the update's work rather than after.
   prepareTopSlot(s);

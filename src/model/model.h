@@ -192,9 +192,11 @@ class Model {
   void releaseBlock(int level, uint32_t block, int cls);
   void compactBlocks(int level);
 
-  // Coding in one context; return true when the symbol was found.
+  // Coding in one context. codeFirst returns the symbol's position after any
+  // swap, or -1 on an escape; it leaves the found entry of the path to the
+  // caller. codeMasked returns true when the symbol was found.
   template <class Side>
-  [[gnu::always_inline]] bool codeFirst(Side& side, uint32_t ctx, int level);
+  [[gnu::always_inline]] int codeFirst(Side& side, uint32_t ctx, int level);
   template <class Side>
   bool codeMasked(Side& side, uint32_t ctx, int level);
   template <class Side>
@@ -217,7 +219,7 @@ class Model {
 
   void updateOrder0(int slot);
   void updateModel(uint8_t s);
-  [[gnu::always_inline]] void finishStep(uint8_t s);
+  [[gnu::always_inline]] void finishFirst(int level, int position, uint8_t s);
   // freq: the position's count, where the coder found it.
   [[gnu::always_inline]] void updateFound(int level, int position, uint16_t& freq);
   void halveContext(Context* k);
@@ -235,6 +237,8 @@ class Model {
   std::vector<EscapeCell> escapes_;
   Level levels_[kLevels];
   uint32_t root_ = 0;
+  uint32_t linkBase_ = 0;             // highest level: where the record of index + 1 == 0 would sit
+  uint32_t lowerBase_[kLevels] = {};  // the same for the level below each (0: none)
 
   // Order 0 and order -1.
   int32_t f0_[257];
