@@ -117,7 +117,8 @@ class Model {
  private:
   static constexpr int kBlockClasses = 16;
 
-  struct Level {
+  // A power-of-two size makes indexing by level one shift.
+  struct alignas(256) Level {
     uint32_t nodeCapacity = 0, nodesFree = 0, nodesLinked = 0;  // the format's node pool
     uint32_t contextBase = 0, contextCapacity = 0, contextFree = 0, contextsUsed = 0;
     uint32_t hashSize = 0;   // the format's bucket count
@@ -134,6 +135,7 @@ class Model {
     uint32_t entryBytes = 4;  // per slot: 4, or 8 with a successor link
     uint32_t freeBlocks[kBlockClasses] = {};
   };
+  static_assert(sizeof(Level) == 256);
 
   struct PathEntry {
     int level;
