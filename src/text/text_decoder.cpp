@@ -86,7 +86,9 @@ struct TextDecoder::Impl : text::TextOptions {
   size_t tokenSize(size_t i, size_t n) const;
   void decodeStagedText(bool complete);
   size_t passPlainRun(size_t i, size_t n);
-  void writeWordBytes(const uint8_t* p, size_t n);
+  void moveOverWord(const uint8_t* p, size_t n);
+  bool passSpace();
+  void writeSpan(const uint8_t* p, size_t n);
   void dispatch(int ch);
   void restoreLineEnd(int ch);
   void emitOutputChar(int ch);
@@ -295,48 +297,72 @@ void TextDecoder::Impl::decodeStagedText(bool complete) {
 
 // The decoder's fast path: a run of plain bytes at staged[i..). Dispatched one
 // by one, each would release the pending character and become pending itself,
-// so all but the last are released at once: spaces through restoreLineEnd
-// (they may stand for a line end or a doubled space), the stretches between
-// them straight to the output. Returns the end of the run.
+// so all but the last are released at once. Nearly all of them come out as
+// they are: they go out in spans, with one copy and one CRC pass per span. A
+// span ends only at a space that stands for a line end or comes out doubled.
+// Returns the end of the run.
 size_t TextDecoder::Impl::passPlainRun(size_t i, size_t n) {
   const uint8_t* p = staged.data();
   size_t end = i + 1;
   while (end < n && kPlainBytes[p[end]]) ++end;
   if (hasPending) restoreLineEnd(pendingChar);
   const size_t last = end - 1;
-  for (size_t k = i; k < last;) {
-    if (p[k] == kSpace) {
-      restoreLineEnd(kSpace);
+  size_t from = i;  // start of the span not yet written
+  if (unwrapLines) {
+    for (size_t k = i; k < last;) {
+      if (p[k] != kSpace) {
+        size_t stretch = k + 1;
+        while (stretch < last && p[stretch] != kSpace) ++stretch;
+        moveOverWord(p + k, stretch - k);
+        k = stretch;
+        continue;
+      }
+      if (!passSpace()) {
+        writeSpan(p + from, k - from);
+        restoreLineEnd(kSpace);
+        from = k + 1;
+      } else if (doubleSpaces && !afterLineFeed && singleSpaceCount-- == 0) {
+        writeSpan(p + from, k - from);  // the doubled space goes first
+        write(kSpace);
+        singleSpaceCount = nextSpaceRun();
+        from = k;
+      }
       ++k;
-      continue;
     }
-    size_t stretch = k + 1;
-    while (stretch < last && p[stretch] != kSpace) ++stretch;
-    writeWordBytes(p + k, stretch - k);
-    k = stretch;
   }
+  writeSpan(p + from, last - from);
   charBeforePending = last > i ? p[last - 1] : pendingChar;
   pendingChar = p[last];
   hasPending = true;
   return end;
 }
 
-// What restoreLineEnd does for n plain bytes that are not spaces: they only
-// move the column on their way out.
-void TextDecoder::Impl::writeWordBytes(const uint8_t* p, size_t n) {
-  if (unwrapLines) {
-    const int count = static_cast<int>(n);
-    if (column <= wrapWidth && wrapWidth < column + count) ++wrapExcess;
-    column += count;
-    lastOutChar = p[n - 1];
-  }
-  if (doubleSpaces) afterLineFeed = false;
-  Crc16 c = crc;
-  for (size_t k = 0; k < n; ++k) {
-    out.put(p[k]);
-    c.update(p[k]);
-  }
-  crc = c;
+// What restoreLineEnd does to the column for n plain bytes that are not
+// spaces; the bytes themselves are written with their span.
+void TextDecoder::Impl::moveOverWord(const uint8_t* p, size_t n) {
+  const int count = static_cast<int>(n);
+  if (column <= wrapWidth && wrapWidth < column + count) ++wrapExcess;
+  column += count;
+  lastOutChar = p[n - 1];
+  afterLineFeed = false;
+}
+
+// restoreLineEnd's column work for a space (unwrapLines), when the space does
+// not stand for a line end: then it returns true and the space is counted.
+// Otherwise it returns false and changes nothing, for restoreLineEnd to do all.
+bool TextDecoder::Impl::passSpace() {
+  const int excess = wrapExcess + (column == wrapWidth);
+  if (excess < 7 && codeRead < lineEndCodes.size() && excess == lineEndCodes[codeRead])
+    return false;
+  ++column;
+  wrapExcess = excess + (column > wrapWidth);
+  lastOutChar = kSpace;
+  return true;
+}
+
+void TextDecoder::Impl::writeSpan(const uint8_t* p, size_t n) {
+  out.write(p, n);
+  crc.update(p, n);
   written += static_cast<int64_t>(n);
 }
 
