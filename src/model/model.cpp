@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cassert>
 #include <cstdlib>
 #include <new>
 
@@ -764,8 +765,11 @@ inline int Model::codeFirst(Side& side, uint32_t ctx, int level) {
   // The next step starts in the record that followed this symbol last time:
   // start fetching it while this one is updated.
   // Without one, it looks its top context up: have that slot on its way now.
+  // A symbol found at the top always ends the step in finishFirst, which keeps
+  // this link for the next step (a swap below moves it along with the symbol).
   if (level == order_ && found >= 0) {
     const uint32_t link = successorAt(k, found);
+    fastLink_ = link;
     if (link) __builtin_prefetch(context(linkedRecord(link)));
     else prepareTopSlot(side.symbol);
   }
@@ -1056,12 +1060,11 @@ inline void Model::updateFound(int level, int position, uint16_t& freq) {
   k->sumFreq = static_cast<uint16_t>(k->sumFreq + 8);
   const uint8_t activity = k->activity;
   k->activity = static_cast<uint8_t>(activity + 16 * (activity < kActivityCap[level]));
-  if (level == order_) {
-    if (pendingRecord_) {
-      setPendingSuccessor(successorLink(kOff));
-      pendingRecord_ = kNull;
-    }
-    // Checked at the next step: the record is fetched meanwhile.
+  // At the top, fastLink_ (checked at the next step, while the record is
+  // fetched) was read by the coder; read it again only if this changed it.
+  if (level == order_ && pendingRecord_) {
+    setPendingSuccessor(successorLink(kOff));
+    pendingRecord_ = kNull;
     fastLink_ = successorAt(k, position);
   }
 }
@@ -1203,6 +1206,7 @@ void Model::updateModel(uint8_t s) {
     Level& lv = levels_[level];
 
     if (entry.found) {
+      assert(level != order_);  // the top codes first: a find there is finishFirst's
       updateFound(level, entry.position, freqAt(k, entry.position));
     } else if (k->sumFreq == 0) {
       int32_t freq;
