@@ -1050,8 +1050,7 @@ void Model::updateOrder0(int slot) {
 
 // The record that coded the symbol: its count goes up, and at the highest
 // level the chain of successors moves on.
-inline void Model::updateFound(int level, int position, uint16_t& freq) {
-  const uint32_t kOff = levelContext_[level];
+inline void Model::updateFound(uint32_t kOff, int level, int position, uint16_t& freq) {
   Context* k = context(kOff);
   k->lastCoded = static_cast<uint16_t>(position + 1);
   const uint16_t sum = k->sumFreq;
@@ -1071,32 +1070,23 @@ inline void Model::updateFound(int level, int position, uint16_t& freq) {
 
 // Most symbols are coded in the first record tried, with nothing escaped or
 // created on the way: that update is done in place, without a path and
-// without the call and the frame of the general one.
-inline void Model::finishFirst(int level, int position, uint8_t s) {
-  updateFound(level, position, *codedFreq_);
-  if (!fastLink_ && !nextTopReady_) prepareTopSlot(s);
+// without the call and the frame of the general one. That record is always
+// the top level's (a lookup there either finds one or creates an empty one),
+// and its coder has already fetched the next step's top slot if there is no
+// successor to go to.
+inline void Model::finishFirst(uint32_t rec, int level, int position) {
+  assert(level == order_);
+  updateFound(rec, level, position, *codedFreq_);
   ++codedAtLevel_[level];
   lastLevel_ = level;
 }
 
+// A step starts with no exclusions and an empty path: the steps that make
+// them end in updateModel, which clears them.
 template <class Side>
 void Model::step(Side& side) {
-  if (anyExcluded_) clearExclusions();
-  anyExcluded_ = false;
-  pathLength_ = 0;
-
-  if (!firstDone_) {
-    firstDone_ = true;
-    codeNewSymbol(side);
-    updateOrder0(symbolSlot_[side.symbol]);
-    current_ = root_;
-    lastLevel_ = 0;
-    updateModel(side.symbol);
-    return;
-  }
-
-  fastSuccessor_ = successorRecord(fastLink_);
-  if (fastSuccessor_) prefetchLower(fastSuccessor_, order_);
+  const uint32_t fs = successorRecord(fastLink_);
+  if (fs) prefetchLower(fs, order_);
   historyRow_ = kRowShare[0][history.h[0]] + kRowShare[1][history.h[1]];
 
   // The top level's slot, fetched by the last update, is good if no stage
@@ -1104,7 +1094,7 @@ void Model::step(Side& side) {
   slotReady_ = 0;
   if (nextTopReady_) {
     nextTopReady_ = false;
-    if (!fastSuccessor_ && historyKey(order_) == nextTopKey_) {
+    if (!fs && historyKey(order_) == nextTopKey_) {
       slot_[order_] = nextTopSlot_;
       slotReady_ = 1u << order_;
       const uint32_t head = levels_[order_].buckets[nextTopSlot_];
@@ -1114,7 +1104,7 @@ void Model::step(Side& side) {
   // After an escape from the top level, the next escape is likely: fetch the
   // table slots of the next two levels to be looked up while the top codes.
   if (lastLevel_ < order_) {
-    int level = fastSuccessor_ ? row_.nextLevel[order_] : order_;
+    int level = fs ? row_.nextLevel[order_] : order_;
     for (int i = 0; i < 2 && level > 0; ++i, level = row_.nextLevel[level]) {
       if ((slotReady_ >> level) & 1) continue;
       slot_[level] = levelSlot(level, historyKey(level));
@@ -1123,19 +1113,27 @@ void Model::step(Side& side) {
     }
   }
 
-  currentLevel_ = order_;
   uint32_t above = kNull;  // the record escaped from, whose lower hint the lookup may use
-  if (fastSuccessor_) {
-    const uint32_t fs = fastSuccessor_;
-    above = fs;
-    current_ = fs;
-    levelContext_[order_] = fs;
+  if (fs) {
     const int position = codeFirst(side, fs, order_);
     if (position >= 0) {
-      finishFirst(order_, position, side.symbol);
+      finishFirst(fs, order_, position);
       return;
     }
+    above = fs;
+    levelContext_[order_] = fs;
     currentLevel_ = row_.nextLevel[order_];
+  } else {
+    if (!firstDone_) {
+      firstDone_ = true;
+      codeNewSymbol(side);
+      updateOrder0(symbolSlot_[side.symbol]);
+      current_ = root_;
+      lastLevel_ = 0;
+      updateModel(side.symbol);
+      return;
+    }
+    currentLevel_ = order_;
   }
 
   for (;;) {
@@ -1149,7 +1147,7 @@ void Model::step(Side& side) {
       const int position = codeFirst(side, rec, currentLevel_);
       found = position >= 0;
       if (found && pathLength_ == 0) {
-        finishFirst(currentLevel_, position, side.symbol);
+        finishFirst(rec, currentLevel_, position);
         return;
       }
       if (found) path_[pathLength_++] = PathEntry{currentLevel_, position, true};
@@ -1188,6 +1186,10 @@ void Model::updateModel(uint8_t s) {
   const int length = pathLength_;
   pathLength_ = 0;
   escapeMode_ = false;
+  if (anyExcluded_) {
+    clearExclusions();
+    anyExcluded_ = false;
+  }
   // The one-record path is finishFirst's. Any other leaves the top level
   // without a successor (the symbol is new there): the next step looks its top
   // context up, so fetch that slot before the update's work rather than after.
@@ -1207,7 +1209,7 @@ void Model::updateModel(uint8_t s) {
 
     if (entry.found) {
       assert(level != order_);  // the top codes first: a find there is finishFirst's
-      updateFound(level, entry.position, freqAt(k, entry.position));
+      updateFound(kOff, level, entry.position, freqAt(k, entry.position));
     } else if (k->sumFreq == 0) {
       int32_t freq;
       if (r->symbol == s) {

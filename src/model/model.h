@@ -221,9 +221,9 @@ class Model {
 
   void updateOrder0(int slot);
   void updateModel(uint8_t s);
-  [[gnu::always_inline]] void finishFirst(int level, int position, uint8_t s);
+  [[gnu::always_inline]] void finishFirst(uint32_t rec, int level, int position);
   // freq: the position's count, where the coder found it.
-  [[gnu::always_inline]] void updateFound(int level, int position, uint16_t& freq);
+  [[gnu::always_inline]] void updateFound(uint32_t kOff, int level, int position, uint16_t& freq);
   void halveContext(Context* k);
   void setPendingSuccessor(uint32_t link);
   void prepareTopSlot(uint8_t s);
@@ -278,8 +278,7 @@ class Model {
   bool escapeMode_ = false;
   uint32_t pendingRecord_ = 0;  // highest-level position whose successor is still unknown
   int pendingPosition_ = 0;
-  uint32_t fastLink_ = 0;       // successor link of the last symbol coded at the top
-  uint32_t fastSuccessor_ = 0;  // its record, checked at the start of the step
+  uint32_t fastLink_ = 0;  // successor link of the last symbol coded at the top
   uint32_t codedAtLevel_[kLevels] = {};
 };
 
