@@ -1048,8 +1048,7 @@ void Model::updateOrder0(int slot) {
 // ---------------------------------------------------------------------------
 // The step and the update
 
-// The record that coded the symbol: its count goes up, and at the highest
-// level the chain of successors moves on.
+// The record that coded the symbol: its count goes up.
 inline void Model::updateFound(uint32_t kOff, int level, int position, uint16_t& freq) {
   Context* k = context(kOff);
   k->lastCoded = static_cast<uint16_t>(position + 1);
@@ -1059,13 +1058,6 @@ inline void Model::updateFound(uint32_t kOff, int level, int position, uint16_t&
   k->sumFreq = static_cast<uint16_t>(k->sumFreq + 8);
   const uint8_t activity = k->activity;
   k->activity = static_cast<uint8_t>(activity + 16 * (activity < kActivityCap[level]));
-  // At the top, fastLink_ (checked at the next step, while the record is
-  // fetched) was read by the coder; read it again only if this changed it.
-  if (level == order_ && pendingRecord_) {
-    setPendingSuccessor(successorLink(kOff));
-    pendingRecord_ = kNull;
-    fastLink_ = successorAt(k, position);
-  }
 }
 
 // Most symbols are coded in the first record tried, with nothing escaped or
@@ -1073,12 +1065,19 @@ inline void Model::updateFound(uint32_t kOff, int level, int position, uint16_t&
 // without the call and the frame of the general one. That record is always
 // the top level's (a lookup there either finds one or creates an empty one),
 // and its coder has already fetched the next step's top slot if there is no
-// successor to go to.
-inline void Model::finishFirst(uint32_t rec, int level, int position) {
-  assert(level == order_);
-  updateFound(rec, level, position, *codedFreq_);
-  ++codedAtLevel_[level];
-  lastLevel_ = level;
+// successor to go to. The chain of successors moves on: fastLink_ (checked
+// at the next step, while its record is fetched) was read by the coder, and
+// is read again after a pending successor is filled in, which may be this
+// position's.
+inline void Model::finishFirst(uint32_t rec, int position) {
+  updateFound(rec, order_, position, *codedFreq_);
+  if (pendingRecord_) {
+    setPendingSuccessor(successorLink(rec));
+    pendingRecord_ = kNull;
+    fastLink_ = successorAt(context(rec), position);
+  }
+  ++codedAtLevel_[order_];
+  lastLevel_ = order_;
 }
 
 // A step starts with no exclusions and an empty path: the steps that make
@@ -1117,7 +1116,7 @@ void Model::step(Side& side) {
   if (fs) {
     const int position = codeFirst(side, fs, order_);
     if (position >= 0) {
-      finishFirst(fs, order_, position);
+      finishFirst(fs, position);
       return;
     }
     above = fs;
@@ -1147,7 +1146,8 @@ void Model::step(Side& side) {
       const int position = codeFirst(side, rec, currentLevel_);
       found = position >= 0;
       if (found && pathLength_ == 0) {
-        finishFirst(rec, currentLevel_, position);
+        assert(currentLevel_ == order_);
+        finishFirst(rec, position);
         return;
       }
       if (found) path_[pathLength_++] = PathEntry{currentLevel_, position, true};

@@ -221,7 +221,7 @@ class Model {
 
   void updateOrder0(int slot);
   void updateModel(uint8_t s);
-  [[gnu::always_inline]] void finishFirst(uint32_t rec, int level, int position);
+  [[gnu::always_inline]] void finishFirst(uint32_t rec, int position);
   // freq: the position's count, where the coder found it.
   [[gnu::always_inline]] void updateFound(uint32_t kOff, int level, int position, uint16_t& freq);
   void halveContext(Context* k);
