@@ -2,6 +2,7 @@
 #include "text/ngram.h"
 
 #include <algorithm>
+#include <cassert>
 
 #include "text/char_classes.h"
 
@@ -76,10 +77,8 @@ NgramSet ngramSet(bool russian, int textMode) {
   return s;
 }
 
-NgramTrie::NgramTrie(const NgramSet& set) {
-  root_.fill(kNone);
-  nodes_.reserve(64);
-  codeEscapeSet_[0x0B] = 1;
+NgramTrie::NgramTrie(const NgramSet& set) : nodes_(2) {
+  codeEscapeSet_[kCodeEscapeByte] = 1;
   // Digrams first: a later, longer group hangs below a digram's entry and
   // leaves its code in place.
   for (int i = 0; i < set.digramCount; ++i)
@@ -90,30 +89,22 @@ NgramTrie::NgramTrie(const NgramSet& set) {
     insert(set.quadgrams + 4 * i, 4, static_cast<uint8_t>(set.quadgramBase + i));
 }
 
-int32_t NgramTrie::descend(int32_t node, uint8_t b) {
-  int32_t next = nodes_[node].child[b];
-  if (next != kNone) return next;
-  Node fresh;
-  fresh.child.fill(kNone);
-  fresh.code.fill(0);
-  nodes_.push_back(fresh);
-  next = static_cast<int32_t>(nodes_.size() - 1);
+uint8_t NgramTrie::descend(uint8_t node, uint8_t b) {
+  uint8_t next = nodes_[node].child[b];
+  if (next != kDead) return next;
+  // The lists are fixed and need fewer than 100 nodes.
+  assert(nodes_.size() < 256);
+  next = static_cast<uint8_t>(nodes_.size());
+  nodes_.emplace_back();
   nodes_[node].child[b] = next;
   return next;
 }
 
 void NgramTrie::insert(const uint8_t* group, int length, uint8_t code) {
-  if (root_[group[0]] == kNone) {
-    Node fresh;
-    fresh.child.fill(kNone);
-    fresh.code.fill(0);
-    nodes_.push_back(fresh);
-    root_[group[0]] = static_cast<int32_t>(nodes_.size() - 1);
-  }
-  int32_t node = root_[group[0]];
-  for (int k = 1; k < length - 1; ++k) node = descend(node, group[k]);
+  uint8_t node = kRoot;
+  for (int k = 0; k < length - 1; ++k) node = descend(node, group[k]);
   uint8_t last = group[length - 1];
-  if (length > 2 || nodes_[node].child[last] == kNone) nodes_[node].code[last] = code;
+  if (length > 2 || nodes_[node].child[last] == kDead) nodes_[node].code[last] = code;
   codeEscapeSet_[code] = 1;
 }
 

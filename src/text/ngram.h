@@ -28,30 +28,30 @@ struct NgramSet {
 NgramSet ngramSet(bool russian, int textMode);
 
 // Encoder side: a trie over the installed groups, and the set of byte values
-// that stage 2 must write behind the code escape byte.
+// that stage 2 must write behind the code escape byte. Node 0 is dead: all
+// its children are node 0 and all its codes 0, so a walk runs four bytes deep
+// without a test and the matcher can pick its result without branches.
 class NgramTrie {
  public:
-  static constexpr int32_t kNone = -1;
+  static constexpr uint8_t kDead = 0, kRoot = 1;
 
   explicit NgramTrie(const NgramSet& set);
 
-  // Node reached by a first byte, or kNone.
-  int32_t root(uint8_t b) const { return root_[b]; }
-  int32_t child(int32_t node, uint8_t b) const { return nodes_[node].child[b]; }
+  uint8_t child(uint8_t node, uint8_t b) const { return nodes_[node].child[b]; }
   // Code stored in an entry (0: none).
-  uint8_t code(int32_t node, uint8_t b) const { return nodes_[node].code[b]; }
+  uint8_t code(uint8_t node, uint8_t b) const { return nodes_[node].code[b]; }
 
   const std::array<uint8_t, 256>& codeEscapeSet() const { return codeEscapeSet_; }
 
  private:
+  // One byte per entry keeps the nodes a lookup touches in a few cache lines.
   struct Node {
-    std::array<int32_t, 256> child;
-    std::array<uint8_t, 256> code;
+    std::array<uint8_t, 256> child{};
+    std::array<uint8_t, 256> code{};
   };
-  int32_t descend(int32_t node, uint8_t b);  // creates a missing child
+  uint8_t descend(uint8_t node, uint8_t b);  // creates a missing child
   void insert(const uint8_t* group, int length, uint8_t code);
 
-  std::array<int32_t, 256> root_;
   std::vector<Node> nodes_;
   std::array<uint8_t, 256> codeEscapeSet_{};
 };

@@ -394,12 +394,11 @@ StopReason TextEncoder::Impl::runStageOne() {
 int TextEncoder::Impl::matchGroup(const uint8_t* p, size_t avail, uint8_t& code) const {
   code = 0;
   if (avail < 2) return 0;
-  const int32_t n0 = trie.root(p[0]);
-  if (n0 == text::NgramTrie::kNone) return 0;
-  const int32_t n1 = trie.child(n0, p[1]);
-  if (n1 != text::NgramTrie::kNone && avail > 2) {
-    const int32_t n2 = trie.child(n1, p[2]);
-    if (n2 != text::NgramTrie::kNone) {
+  const uint8_t n0 = trie.child(text::NgramTrie::kRoot, p[0]);
+  const uint8_t n1 = trie.child(n0, p[1]);
+  if (n1 != text::NgramTrie::kDead && avail > 2) {
+    const uint8_t n2 = trie.child(n1, p[2]);
+    if (n2 != text::NgramTrie::kDead) {
       if (avail > 3 && (code = trie.code(n2, p[3])) != 0) return 4;
     } else if ((code = trie.code(n1, p[2])) != 0) {
       return 3;
@@ -425,19 +424,31 @@ void TextEncoder::Impl::substitute(bool blockEnds) {
     if (escape[b]) dst[o++] = text::kCodeEscapeByte;
     dst[o++] = b;
   };
-  uint8_t code;
-  // Whole four-byte windows first: the lookups need no bounds checks there.
+  // Whole four-byte windows first. The dead node lets every window walk all
+  // four bytes and choose its result with few branches: which group matches,
+  // if any, is as hard to predict as the text. As in matchGroup, the longest
+  // group wins, but a live four-byte prefix hides the three-byte code.
   while (i + 4 <= length) {
-    const int matched = matchGroup(s + i, 4, code);
-    if (matched) {
-      dst[o++] = code;
-      i += static_cast<size_t>(matched);
-    } else {
-      literal(s[i++]);
-    }
+    const uint8_t* p = s + i;
+    const uint8_t n0 = trie.child(text::NgramTrie::kRoot, p[0]);
+    const uint8_t n1 = trie.child(n0, p[1]);
+    const uint8_t n2 = trie.child(n1, p[2]);
+    const uint8_t c4 = trie.code(n2, p[3]);
+    const uint8_t c3 = n2 == text::NgramTrie::kDead ? trie.code(n1, p[2]) : 0;
+    const uint8_t c2 = trie.code(n0, p[1]);
+    const uint8_t code = c4 ? c4 : c3 ? c3 : c2;
+    const size_t matched = c4 ? 4 : c3 ? 3 : 2;
+    const uint8_t b = p[0];
+    const uint8_t escaped = escape[b];
+    // A literal is b, or the escape byte and b; out has room for two bytes.
+    dst[o] = code ? code : escaped ? text::kCodeEscapeByte : b;
+    dst[o + 1] = b;
+    o += code ? 1 : 1 + size_t(escaped);
+    i += code ? matched : 1;
   }
   if (blockEnds && i < length) {
     int matched = 0;
+    uint8_t code = 0;
     if (i == 0 && dropped == 0) matched = matchGroup(s, length, code);
     if (matched) {
       dst[o++] = code;
