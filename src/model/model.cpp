@@ -646,8 +646,9 @@ void seedFromNeighbour(EscapeCell& x, const EscapeCell& y) {
   x.esc = static_cast<uint16_t>(x.esc + y.esc / 2);
 }
 
-template <class Side>
+template <bool kTop, class Side>
 inline int Model::codeFirst(Side& side, uint32_t ctx, int level) {
+  assert(kTop == (level == order_));
   Context* k = context(ctx);
   const int bucket = kCountBucket[k->numSymbols];
   const int cellIdx = sumClassCell(k->sumFreq);
@@ -680,7 +681,7 @@ inline int Model::codeFirst(Side& side, uint32_t ctx, int level) {
   uint16_t* boosted = &k->freq;  // boost is 0 unless it is set below
   if (m) {
     int shift = -1;
-    if (level == order_) {
+    if constexpr (kTop) {
       if (lastLevel_ == order_) {
         shift = missRun_ > 0 ? boostShift_ + missRun_
                              : (boostShift_ > 3 ? boostShift_ - 1 : boostShift_);
@@ -767,7 +768,7 @@ inline int Model::codeFirst(Side& side, uint32_t ctx, int level) {
   // Without one, it looks its top context up: have that slot on its way now.
   // A symbol found at the top always ends the step in finishFirst, which keeps
   // this link for the next step (a swap below moves it along with the symbol).
-  if (level == order_ && found >= 0) {
+  if (kTop && found >= 0) {
     const uint32_t link = successorAt(k, found);
     fastLink_ = link;
     if (link) __builtin_prefetch(context(linkedRecord(link)));
@@ -804,7 +805,7 @@ inline int Model::codeFirst(Side& side, uint32_t ctx, int level) {
   if (found > 0) {
     uint16_t* before = &freqAt(k, found - 1);
     if (*before < *hit) {
-      swapPositions(k, found - 1, found, level == order_);
+      swapPositions(k, found - 1, found, kTop);
       named = found - 1;
       hit = before;
       if (pendingRecord_ == ctx && pendingPosition_ == found) pendingPosition_ = named;
@@ -817,6 +818,7 @@ inline int Model::codeFirst(Side& side, uint32_t ctx, int level) {
 
 template <class Side>
 bool Model::codeMasked(Side& side, uint32_t ctx, int level) {
+  assert(level != order_);  // masks come from an escape, and the top codes first
   Context* k = context(ctx);
   const int bucket = kCountBucket[k->numSymbols];
   const int cellIdx = sumClassCell(k->sumFreq);
@@ -915,7 +917,7 @@ bool Model::codeMasked(Side& side, uint32_t ctx, int level) {
   x.succ = static_cast<uint16_t>(x.succ + 1);
   int named = found;
   if (found != 0 && *hit >= k->freq) {
-    swapPositions(k, 0, found, level == order_);
+    swapPositions(k, 0, found, false);
     named = 0;
     hit = &k->freq;
   }
@@ -1114,7 +1116,7 @@ void Model::step(Side& side) {
 
   uint32_t above = kNull;  // the record escaped from, whose lower hint the lookup may use
   if (fs) {
-    const int position = codeFirst(side, fs, order_);
+    const int position = codeFirst<true>(side, fs, order_);
     if (position >= 0) {
       finishFirst(fs, position);
       return;
@@ -1143,7 +1145,8 @@ void Model::step(Side& side) {
     if (escapeMode_) {
       found = codeMasked(side, rec, currentLevel_);
     } else {
-      const int position = codeFirst(side, rec, currentLevel_);
+      const int position = currentLevel_ == order_ ? codeFirst<true>(side, rec, order_)
+                                                   : codeFirst<false>(side, rec, currentLevel_);
       found = position >= 0;
       if (found && pathLength_ == 0) {
         assert(currentLevel_ == order_);

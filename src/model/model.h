@@ -197,7 +197,7 @@ class Model {
   // Coding in one context. codeFirst returns the symbol's position after any
   // swap, or -1 on an escape; it leaves the found entry of the path to the
   // caller. codeMasked returns true when the symbol was found.
-  template <class Side>
+  template <bool kTop, class Side>  // kTop: level is order_
   [[gnu::always_inline]] int codeFirst(Side& side, uint32_t ctx, int level);
   template <class Side>
   bool codeMasked(Side& side, uint32_t ctx, int level);
