@@ -16,6 +16,16 @@
 #include <emmintrin.h>
 #endif
 
+// Loops over a record's symbols run long on binary data: unrolled, they
+// spend less on the loop itself.
+#if defined(__clang__)
+#define VELT_UNROLL4 _Pragma("unroll 4")
+#elif defined(__GNUC__)
+#define VELT_UNROLL4 _Pragma("GCC unroll 4")
+#else
+#define VELT_UNROLL4
+#endif
+
 namespace velt::model {
 
 namespace {
@@ -589,6 +599,7 @@ void Model::markExcluded(const Context* k) {
   uint16_t* const keep = keepFreq_;
   keep[k->symbol] = 0;
   const Slot* sl = slots(k);
+  VELT_UNROLL4
   for (int i = 0, rest = restCount(k); i < rest; ++i) keep[sl[i].symbol] = 0;
 }
 
@@ -727,6 +738,7 @@ inline int Model::codeFirst(Side& side, uint32_t ctx, int level) {
         hit = &k->freq;
       } else {
         cum = k->freq;
+        VELT_UNROLL4
         for (int i = 0; i < rest; ++i) {
           const uint32_t f = sl[i].freq;
           if (t < cum + f) {
@@ -870,6 +882,7 @@ bool Model::codeMasked(Side& side, uint32_t ctx, int level) {
   if constexpr (Side::kDecode) keep[k->symbol] = 0;
   uint32_t visible = visibleFirst;
   uint32_t upTo[256];  // decoder: visible counts of positions 0..i+1
+  VELT_UNROLL4
   for (int i = 0; i < rest; ++i) {
     const uint8_t sym = sl[i].symbol;
     if constexpr (!Side::kDecode) {
