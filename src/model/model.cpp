@@ -865,23 +865,15 @@ bool Model::codeMasked(Side& side, uint32_t ctx, int level) {
     *boosted = static_cast<uint16_t>(*boosted + boost);
   }
 
-  // Symbols excluded above take no room here. The decoder's pass over the
-  // symbols also excludes them from the levels below, which only an escape
-  // needs, but the masks are cleared at the end of the step either way, and
-  // the pass runs anyway: it keeps the running totals, which then find the
-  // symbol without a second look at the masks. The encoder, which mostly
-  // finds its symbol, excludes only after an escape.
+  // Symbols excluded above take no room here.
   const Slot* sl = slots(k);
   const int rest = restCount(k);
   int found = -1;
   uint32_t cum = 0;
   uint16_t* hit = nullptr;  // the coded symbol's count
-  uint16_t* const keep = keepFreq_;
   if (!Side::kDecode && k->symbol == side.symbol) found = 0;
   const uint32_t visibleFirst = visibleFreq(k->symbol, k->freq);
-  if constexpr (Side::kDecode) keep[k->symbol] = 0;
   uint32_t visible = visibleFirst;
-  uint32_t upTo[256];  // decoder: visible counts of positions 0..i+1
   VELT_UNROLL4
   for (int i = 0; i < rest; ++i) {
     const uint8_t sym = sl[i].symbol;
@@ -891,24 +883,27 @@ bool Model::codeMasked(Side& side, uint32_t ctx, int level) {
       cum = match ? visible : cum;
     }
     visible += visibleFreq(sym, sl[i].freq);
-    if constexpr (Side::kDecode) {
-      keep[sym] = 0;
-      upTo[i] = visible;
-    }
   }
   const uint32_t total = visible + uint32_t(e);
   if constexpr (Side::kDecode) {
     const uint32_t t = side.rc.checkedTarget(total);
     if (t < visible) {
-      if (t < visibleFirst) {
+      cum = visibleFirst;
+      if (t < cum) {
         found = 0;
+        cum = 0;
       } else {
-        // The first position whose total passes t; one does, as visible > t.
-        // An excluded symbol adds nothing, so it is never that position.
-        int i = 0;
-        while (upTo[i] <= t) ++i;
-        found = i + 1;
-        cum = i ? upTo[i - 1] : visibleFirst;
+        // An excluded symbol counts 0, and t < cum + 0 never holds.
+        VELT_UNROLL4
+        for (int i = 0; i < rest; ++i) {
+          const uint32_t f = visibleFreq(sl[i].symbol, sl[i].freq);
+          if (t < cum + f) {
+            found = i + 1;
+            break;
+          }
+          cum += f;
+        }
+        if (found < 0) throwCorrupt();
       }
       side.symbol = found ? sl[found - 1].symbol : k->symbol;
       hit = &freqAt(k, found);
@@ -928,7 +923,7 @@ bool Model::codeMasked(Side& side, uint32_t ctx, int level) {
 
   *boosted = static_cast<uint16_t>(*boosted - boost);
   if (found < 0) {
-    if constexpr (!Side::kDecode) markExcluded(k);
+    markExcluded(k);
     path_[pathLength_++] = PathEntry{level, 0, false};
     x.esc = static_cast<uint16_t>(x.esc + 1);
     return false;
