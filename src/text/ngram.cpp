@@ -102,6 +102,7 @@ uint8_t NgramTrie::descend(uint8_t node, uint8_t b) {
 
 void NgramTrie::insert(const uint8_t* group, int length, uint8_t code) {
   uint8_t node = kRoot;
+  for (int k = 0; k < length; ++k) assert(group[k] != 0);  // the matcher pads with zeros
   for (int k = 0; k < length - 1; ++k) node = descend(node, group[k]);
   uint8_t last = group[length - 1];
   if (length > 2 || nodes_[node].child[last] == kDead) nodes_[node].code[last] = code;

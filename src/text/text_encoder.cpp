@@ -18,6 +18,7 @@
 #include "text/text_encoder.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "text/char_classes.h"
 #include "text/ngram.h"
@@ -108,7 +109,7 @@ struct TextEncoder::Impl : text::TextOptions {
   StopReason runStageOne();
 
   // Stage 2 and side information.
-  int matchGroup(const uint8_t* p, size_t avail, uint8_t& code) const;
+  int matchGroup(const uint8_t* p, uint8_t& code) const;
   void substitute(bool blockEnds);
   void codeSideInfo();
 
@@ -389,23 +390,21 @@ StopReason TextEncoder::Impl::runStageOne() {
   }
 }
 
-// Length of the letter group coded at p (0: none), with `avail` bytes staged
-// from p. Three bytes that begin a four-byte group are never a trigram.
-int TextEncoder::Impl::matchGroup(const uint8_t* p, size_t avail, uint8_t& code) const {
-  code = 0;
-  if (avail < 2) return 0;
+// Length of the letter group coded at p (0: none), from four bytes at p.
+// The dead node lets every window walk all four bytes and choose its result
+// with few branches: which group matches, if any, is as hard to predict as
+// the text. The longest group wins, but three bytes that begin a four-byte
+// group are never a trigram. No group holds a zero byte, so a window padded
+// with zeros matches only within its real bytes.
+inline int TextEncoder::Impl::matchGroup(const uint8_t* p, uint8_t& code) const {
   const uint8_t n0 = trie.child(text::NgramTrie::kRoot, p[0]);
   const uint8_t n1 = trie.child(n0, p[1]);
-  if (n1 != text::NgramTrie::kDead && avail > 2) {
-    const uint8_t n2 = trie.child(n1, p[2]);
-    if (n2 != text::NgramTrie::kDead) {
-      if (avail > 3 && (code = trie.code(n2, p[3])) != 0) return 4;
-    } else if ((code = trie.code(n1, p[2])) != 0) {
-      return 3;
-    }
-  }
-  code = trie.code(n0, p[1]);
-  return code != 0 ? 2 : 0;
+  const uint8_t n2 = trie.child(n1, p[2]);
+  const uint8_t c4 = trie.code(n2, p[3]);
+  const uint8_t c3 = n2 == text::NgramTrie::kDead ? trie.code(n1, p[2]) : 0;
+  const uint8_t c2 = trie.code(n0, p[1]);
+  code = c4 ? c4 : c3 ? c3 : c2;
+  return code ? (c4 ? 4 : c3 ? 3 : 2) : 0;
 }
 
 // Stage 2 over staged[walkPos..). Positions whose four-byte window lies inside
@@ -424,32 +423,26 @@ void TextEncoder::Impl::substitute(bool blockEnds) {
     if (escape[b]) dst[o++] = text::kCodeEscapeByte;
     dst[o++] = b;
   };
-  // Whole four-byte windows first. The dead node lets every window walk all
-  // four bytes and choose its result with few branches: which group matches,
-  // if any, is as hard to predict as the text. As in matchGroup, the longest
-  // group wins, but a live four-byte prefix hides the three-byte code.
+  // Whole four-byte windows first.
   while (i + 4 <= length) {
-    const uint8_t* p = s + i;
-    const uint8_t n0 = trie.child(text::NgramTrie::kRoot, p[0]);
-    const uint8_t n1 = trie.child(n0, p[1]);
-    const uint8_t n2 = trie.child(n1, p[2]);
-    const uint8_t c4 = trie.code(n2, p[3]);
-    const uint8_t c3 = n2 == text::NgramTrie::kDead ? trie.code(n1, p[2]) : 0;
-    const uint8_t c2 = trie.code(n0, p[1]);
-    const uint8_t code = c4 ? c4 : c3 ? c3 : c2;
-    const size_t matched = c4 ? 4 : c3 ? 3 : 2;
-    const uint8_t b = p[0];
+    uint8_t code;
+    const int matched = matchGroup(s + i, code);
+    const uint8_t b = s[i];
     const uint8_t escaped = escape[b];
     // A literal is b, or the escape byte and b; out has room for two bytes.
-    dst[o] = code ? code : escaped ? text::kCodeEscapeByte : b;
+    dst[o] = matched ? code : escaped ? text::kCodeEscapeByte : b;
     dst[o + 1] = b;
-    o += code ? 1 : 1 + size_t(escaped);
-    i += code ? matched : 1;
+    o += matched ? 1 : 1 + size_t(escaped);
+    i += matched ? size_t(matched) : 1;
   }
   if (blockEnds && i < length) {
     int matched = 0;
     uint8_t code = 0;
-    if (i == 0 && dropped == 0) matched = matchGroup(s, length, code);
+    if (i == 0 && dropped == 0) {
+      uint8_t window[4] = {};  // fewer than four bytes: the block is shorter
+      std::memcpy(window, s, length);
+      matched = matchGroup(window, code);
+    }
     if (matched) {
       dst[o++] = code;
       i += static_cast<size_t>(matched);
