@@ -4,9 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <numeric>
 #include <random>
 #include <tuple>
 
+#include "entropy/range_coder.h"
+#include "model/wide_slots.h"
 #include "test_util.h"
 
 namespace velt {
@@ -137,6 +141,121 @@ TEST(Model, GarbageCollectionRunsAndRoundTripsAtPseudoOrder8) {
   EXPECT_EQ(dr.counters.garbageCollections, er.counters.garbageCollections);
   EXPECT_TRUE(dr.crcOk());
   EXPECT_TRUE(restored == data);
+}
+
+// The 16-slot passes against the plain loops they stand for, on records of
+// every group shape. The slots past a record's last hold its symbols' twins
+// and the symbol searched for, which must count for nothing.
+TEST(WideSlots, AgreeWithThePlainLoops) {
+#if VELT_WIDE_SLOTS
+  std::mt19937 rng(11);
+  std::vector<model::Slot> slots(256 + 16);
+  alignas(16) uint8_t keep[256];
+  for (int rest : {16, 17, 31, 32, 47, 100, 240, 255}) {
+    for (int trial = 0; trial < 200; ++trial) {
+      std::vector<uint8_t> symbols(256);
+      std::iota(symbols.begin(), symbols.end(), 0);
+      std::shuffle(symbols.begin(), symbols.end(), rng);
+      const bool present = trial % 4 != 0;
+      const uint8_t want = present ? symbols[rng() % rest] : symbols[rest];
+      for (int i = 0; i < int(slots.size()); ++i) {
+        const uint8_t sym = i < rest ? symbols[i] : (i % 2 ? want : symbols[i % rest]);
+        const int most = trial % 3 ? 2000 : 30000;
+        slots[i] = model::Slot{sym, 0, uint16_t(1 + rng() % most)};
+      }
+      for (uint8_t& k : keep) k = rng() % 2 ? 0xFF : 0;
+      keep[want] = 0xFF;  // an encoder's symbol is never excluded
+      const uint32_t first = rng() % 50;
+
+      int plainFound = -1;
+      uint32_t plainBefore = 0, sum = 0, visible = first;
+      std::vector<uint32_t> visibleEnds;
+      for (int i = 0; i < rest; ++i) {
+        if (slots[i].symbol == want) plainFound = i, plainBefore = sum;
+        sum += slots[i].freq;
+        visible += slots[i].freq & (keep[slots[i].symbol] ? 0xFFFF : 0);
+        if (i % 16 == 15 || i == rest - 1) visibleEnds.push_back(visible);
+      }
+
+      uint32_t before = 0;
+      ASSERT_EQ(model::wide::findSlot(slots.data(), rest, want, before), plainFound);
+      if (plainFound >= 0) {
+        EXPECT_EQ(before, plainBefore);
+      }
+
+      for (int probe = 0; probe < 8; ++probe) {
+        const uint32_t t = first + (probe ? rng() % sum : sum - 1);
+        uint32_t cum = first, plainCum = first;
+        int plainAt = 0;
+        while (t >= plainCum + slots[plainAt].freq) plainCum += slots[plainAt++].freq;
+        ASSERT_EQ(model::wide::locateSlot(slots.data(), rest, t, cum), plainAt) << "t " << t;
+        EXPECT_EQ(cum, plainCum);
+      }
+      uint32_t cum = first;
+      EXPECT_EQ(model::wide::locateSlot(slots.data(), rest, first + sum, cum), -1);
+
+#if VELT_WIDE_MASKS
+      if (!__builtin_cpu_supports("ssse3")) continue;
+      model::wide::MaskedPass enc, dec;
+      enc.visible = dec.visible = first;
+      model::wide::maskedPass<true>(slots.data(), rest, keep, want, enc);
+      model::wide::maskedPass<false>(slots.data(), rest, keep, 0, dec);
+      EXPECT_EQ(enc.visible, visible);
+      EXPECT_EQ(dec.visible, visible);
+      ASSERT_EQ(enc.found, plainFound);
+      if (plainFound >= 0) {
+        uint32_t visibleBefore = first;
+        for (int i = 0; i < plainFound; ++i)
+          visibleBefore += keep[slots[i].symbol] ? slots[i].freq : 0;
+        EXPECT_EQ(enc.before, visibleBefore);
+      }
+      for (size_t g = 0; g < visibleEnds.size(); ++g) EXPECT_EQ(dec.groupEnd[g], visibleEnds[g]);
+#endif
+    }
+  }
+#else
+  GTEST_SKIP() << "no wide passes on this CPU";
+#endif
+}
+
+// A few contexts, each followed by bytes from most of the alphabet: records
+// of hundreds of symbols at every level, coded first and after escapes.
+TEST(Model, WidePassesCodeAsThePlainLoops) {
+  std::mt19937 rng(5);
+  std::vector<uint8_t> data;
+  const char* prefixes[] = {"abcd", "abce", "xbcd", "zzcd"};
+  while (data.size() < 200000) {
+    const char* p = prefixes[rng() % 4];
+    data.insert(data.end(), p, p + 4);
+    data.push_back(uint8_t(rng() % 2 ? rng() % 64 : rng()));
+  }
+  std::vector<uint8_t> streams[2];
+  for (int plain = 0; plain < 2; ++plain) {
+    model::Model m(5, 0, 0, false, {});
+    if (plain) m.usePlainLoops();
+    MemorySink out;
+    RangeEncoder rc(out, nullptr);
+    for (uint8_t b : data) {
+      m.encodeByte(rc, b);
+      m.history.push(b);
+    }
+    rc.flush();
+    out.finish();
+    streams[plain] = out.data();
+  }
+  ASSERT_TRUE(streams[0] == streams[1]);
+  for (int plain = 0; plain < 2; ++plain) {  // each decodes the other's stream
+    model::Model m(5, 0, 0, false, {});
+    if (plain) m.usePlainLoops();
+    MemorySource in(streams[1 - plain].data(), streams[1 - plain].size());
+    RangeDecoder rc(in);
+    rc.start();
+    for (size_t i = 0; i < data.size(); ++i) {
+      const uint8_t b = m.decodeByte(rc);
+      ASSERT_EQ(b, data[i]) << "byte " << i;
+      m.history.push(b);
+    }
+  }
 }
 
 }  // namespace

@@ -12,9 +12,7 @@
 #include <cstdlib>
 #include <new>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "model/wide_slots.h"
 
 // Passes over all of a record's symbols run long on binary data: unrolled,
 // they spend less on the loop itself. Searches that stop at the symbol stay
@@ -204,7 +202,8 @@ Model::Model(int order, int pseudoOrder, int memoryIndex, bool textMode, const M
   size = (size + 63) & ~size_t(63);
   arenaSize_ = size - padding;
   void* arena = nullptr;
-  if (posix_memalign(&arena, kHugePage, size)) arena = nullptr;
+  // Wide passes (wide_slots.h) read up to 60 bytes past a block.
+  if (posix_memalign(&arena, kHugePage, size + 64)) arena = nullptr;
   arena_ = static_cast<uint8_t*>(arena);
   // The tables start on a huge page boundary, so that all of them can use
   // huge pages; calloc leaves the pages of a large block unmapped until used.
@@ -257,7 +256,10 @@ Model::Model(int order, int pseudoOrder, int memoryIndex, bool textMode, const M
   for (int j = 0; j <= 256; ++j) newTable_[j] = 256 - j;
   newTable_[257] = 0;
 
-  for (uint16_t& k : keepFreq_) k = 0xFFFF;
+  std::memset(keep_, 0xFF, sizeof keep_);
+#if VELT_WIDE_MASKS
+  wideMasks_ = __builtin_cpu_supports("ssse3");
+#endif
 }
 
 Model::~Model() {
@@ -597,7 +599,7 @@ void Model::excludeAll(const Context* k) {
 // are written: order 0, the one reader that needs the symbols themselves,
 // collects them from the masks.
 void Model::markExcluded(const Context* k) {
-  uint16_t* const keep = keepFreq_;
+  uint8_t* const keep = keep_;
   keep[k->symbol] = 0;
   const Slot* sl = slots(k);
   VELT_UNROLL4
@@ -609,22 +611,19 @@ int Model::collectExclusions() {
   int n = 0;
 #if defined(__SSE2__)
   // 64 symbols a round: each round's loop end is one hard branch.
-  const __m128i zero = _mm_setzero_si128();
   for (int base = 0; base < 256; base += 64) {
     uint64_t bits = 0;
     for (int j = 0; j < 64; j += 16) {
-      const __m128i* at = reinterpret_cast<const __m128i*>(keepFreq_ + base + j);
-      const __m128i packed = _mm_packs_epi16(_mm_cmpeq_epi16(_mm_loadu_si128(at), zero),
-                                             _mm_cmpeq_epi16(_mm_loadu_si128(at + 1), zero));
-      bits |= uint64_t(unsigned(_mm_movemask_epi8(packed))) << j;
+      const __m128i at = _mm_load_si128(reinterpret_cast<const __m128i*>(keep_ + base + j));
+      bits |= uint64_t(unsigned(_mm_movemask_epi8(at))) << j;
     }
-    for (; bits; bits &= bits - 1)
+    for (bits = ~bits; bits; bits &= bits - 1)
       excludedList_[n++] = static_cast<uint8_t>(base + __builtin_ctzll(bits));
   }
 #else
   for (int s = 0; s < 256; ++s) {
     excludedList_[n] = static_cast<uint8_t>(s);
-    n += keepFreq_[s] == 0;
+    n += keep_[s] == 0;
   }
 #endif
   return n;
@@ -633,7 +632,7 @@ int Model::collectExclusions() {
 void Model::clearExclusions() {
 #if defined(__SSE2__)
   // Stores kept inline: memset (or the string store the compiler would turn
-  // this loop into) pays a start-up cost larger than the 32 stores; the empty
+  // this loop into) pays a start-up cost larger than the 16 stores; the empty
   // asm hides the constant so the loop is not recognised as a memset.
   __m128i all = _mm_set1_epi32(-1);
 #if defined(__GNUC__)
@@ -642,12 +641,11 @@ void Model::clearExclusions() {
 #if defined(__clang__)
 #pragma unroll
 #elif defined(__GNUC__)
-#pragma GCC unroll 32
+#pragma GCC unroll 16
 #endif
-  for (size_t i = 0; i < 256; i += 8)
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(keepFreq_ + i), all);
+  for (size_t i = 0; i < 256; i += 16) _mm_store_si128(reinterpret_cast<__m128i*>(keep_ + i), all);
 #else
-  std::memset(keepFreq_, 0xFF, sizeof keepFreq_);
+  std::memset(keep_, 0xFF, sizeof keep_);
 #endif
 }
 
@@ -739,15 +737,22 @@ inline int Model::codeFirst(Side& side, uint32_t ctx, int level) {
         hit = &k->freq;
       } else {
         cum = k->freq;
-        for (int i = 0; i < rest; ++i) {
-          const uint32_t f = sl[i].freq;
-          if (t < cum + f) {
-            found = i + 1;
-            break;
+#if VELT_WIDE_SLOTS
+        if (rest >= wide::kMinSlots && wideSlots_) {
+          found = wide::locateSlot(sl, rest, t, cum) + 1;
+        } else
+#endif
+        {
+          for (int i = 0; i < rest; ++i) {
+            const uint32_t f = sl[i].freq;
+            if (t < cum + f) {
+              found = i + 1;
+              break;
+            }
+            cum += f;
           }
-          cum += f;
         }
-        if (found < 0) throwCorrupt();
+        if (found <= 0) throwCorrupt();
         side.symbol = sl[found - 1].symbol;
         hit = &sl[found - 1].freq;
       }
@@ -762,13 +767,22 @@ inline int Model::codeFirst(Side& side, uint32_t ctx, int level) {
       hit = &k->freq;
     } else {
       cum = k->freq;
-      for (int i = 0; i < rest; ++i) {
-        if (sl[i].symbol == side.symbol) {
-          found = i + 1;
-          hit = &sl[i].freq;
-          break;
+#if VELT_WIDE_SLOTS
+      if (rest >= wide::kMinSlots && wideSlots_) {
+        uint32_t before = 0;
+        const int i = wide::findSlot(sl, rest, side.symbol, before);
+        if (i >= 0) found = i + 1, hit = &sl[i].freq, cum += before;
+      } else
+#endif
+      {
+        for (int i = 0; i < rest; ++i) {
+          if (sl[i].symbol == side.symbol) {
+            found = i + 1;
+            hit = &sl[i].freq;
+            break;
+          }
+          cum += sl[i].freq;
         }
-        cum += sl[i].freq;
       }
     }
     if (found >= 0) side.rc.encode(cum, *hit, total);
@@ -874,15 +888,31 @@ bool Model::codeMasked(Side& side, uint32_t ctx, int level) {
   if (!Side::kDecode && k->symbol == side.symbol) found = 0;
   const uint32_t visibleFirst = visibleFreq(k->symbol, k->freq);
   uint32_t visible = visibleFirst;
-  VELT_UNROLL4
-  for (int i = 0; i < rest; ++i) {
-    const uint8_t sym = sl[i].symbol;
-    if constexpr (!Side::kDecode) {
-      const bool match = sym == side.symbol;
-      found = match ? i + 1 : found;
-      cum = match ? visible : cum;
+  wide::MaskedPass wide;
+  const bool isWide = VELT_WIDE_MASKS && wideMasks_ && rest >= wide::kMinSlots;
+#if VELT_WIDE_MASKS
+  if (isWide) {
+    wide.visible = visibleFirst;
+    if constexpr (Side::kDecode) {
+      wide::maskedPass<false>(sl, rest, keep_, 0, wide);
+    } else {
+      wide::maskedPass<true>(sl, rest, keep_, side.symbol, wide);
+      if (wide.found >= 0) found = wide.found + 1, cum = wide.before;
     }
-    visible += visibleFreq(sym, sl[i].freq);
+    visible = wide.visible;
+  }
+#endif
+  if (!isWide) {
+    VELT_UNROLL4
+    for (int i = 0; i < rest; ++i) {
+      const uint8_t sym = sl[i].symbol;
+      if constexpr (!Side::kDecode) {
+        const bool match = sym == side.symbol;
+        found = match ? i + 1 : found;
+        cum = match ? visible : cum;
+      }
+      visible += visibleFreq(sym, sl[i].freq);
+    }
   }
   const uint32_t total = visible + uint32_t(e);
   if constexpr (Side::kDecode) {
@@ -893,8 +923,14 @@ bool Model::codeMasked(Side& side, uint32_t ctx, int level) {
         found = 0;
         cum = 0;
       } else {
-        // An excluded symbol counts 0, and t < cum + 0 never holds.
-        for (int i = 0; i < rest; ++i) {
+        // An excluded symbol counts 0, and t < cum + 0 never holds. The wide
+        // pass's group ends skip to the group that holds t (t < visible, the
+        // last group's end).
+        int i = 0;
+        if (isWide) {
+          for (; t >= wide.groupEnd[i / 16]; i += 16) cum = wide.groupEnd[i / 16];
+        }
+        for (; i < rest; ++i) {
           const uint32_t f = visibleFreq(sl[i].symbol, sl[i].freq);
           if (t < cum + f) {
             found = i + 1;

@@ -112,6 +112,9 @@ class Model {
   // Introspection for tests.
   int boostShift() const { return boostShift_; }
   void setMissHitCounts(int misses, int hits) { missCount_ = misses, hitCount_ = hits; }
+  // Large records are searched 16 slots at a time where the CPU can; the
+  // plain loops must give the same bytes.
+  void usePlainLoops() { wideSlots_ = wideMasks_ = false; }
   size_t arenaBytes() const { return arenaSize_; }
 
  private:
@@ -216,7 +219,9 @@ class Model {
   void markExcluded(const Context* k);
   int collectExclusions();
   // s's count when s is not excluded, else 0.
-  uint32_t visibleFreq(uint8_t s, uint16_t freq) const { return freq & keepFreq_[s]; }
+  uint32_t visibleFreq(uint8_t s, uint16_t freq) const {
+    return freq & uint16_t(int16_t(int8_t(keep_[s])));
+  }
   void clearExclusions();
 
   void updateOrder0(int slot);
@@ -252,9 +257,11 @@ class Model {
   bool firstDone_ = false;
 
   // Per-step state.
-  uint16_t keepFreq_[256];     // 0 for a symbol excluded in this step, else all ones
-  uint8_t excludedList_[256];  // order 0's: the excluded symbols, from the masks
+  alignas(16) uint8_t keep_[256];  // 0 for a symbol excluded in this step, else all ones
+  uint8_t excludedList_[256];      // order 0's: the excluded symbols, from the masks
   bool anyExcluded_ = false;
+  bool wideSlots_ = true;   // large records' searches go 16 slots at a time
+  bool wideMasks_ = false;  // so does their masked pass (the CPU has what it needs)
   PathEntry path_[8];
   int pathLength_ = 0;
   uint32_t levelContext_[kLevels] = {};
