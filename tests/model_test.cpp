@@ -169,12 +169,12 @@ TEST(WideSlots, AgreeWithThePlainLoops) {
 
       int plainFound = -1;
       uint32_t plainBefore = 0, sum = 0, visible = first;
-      std::vector<uint32_t> visibleEnds;
+      std::vector<uint32_t> visibleThrough;  // visible counts up to each slot's end
       for (int i = 0; i < rest; ++i) {
         if (slots[i].symbol == want) plainFound = i, plainBefore = sum;
         sum += slots[i].freq;
         visible += slots[i].freq & (keep[slots[i].symbol] ? 0xFFFF : 0);
-        if (i % 16 == 15 || i == rest - 1) visibleEnds.push_back(visible);
+        visibleThrough.push_back(visible);
       }
 
       uint32_t before = 0;
@@ -195,21 +195,28 @@ TEST(WideSlots, AgreeWithThePlainLoops) {
       EXPECT_EQ(model::wide::locateSlot(slots.data(), rest, first + sum, cum), -1);
 
 #if VELT_WIDE_MASKS
-      if (!__builtin_cpu_supports("ssse3")) continue;
-      model::wide::MaskedPass enc, dec;
-      enc.visible = dec.visible = first;
-      model::wide::maskedPass<true>(slots.data(), rest, keep, want, enc);
-      model::wide::maskedPass<false>(slots.data(), rest, keep, 0, dec);
-      EXPECT_EQ(enc.visible, visible);
-      EXPECT_EQ(dec.visible, visible);
-      ASSERT_EQ(enc.found, plainFound);
-      if (plainFound >= 0) {
-        uint32_t visibleBefore = first;
-        for (int i = 0; i < plainFound; ++i)
-          visibleBefore += keep[slots[i].symbol] ? slots[i].freq : 0;
-        EXPECT_EQ(enc.before, visibleBefore);
+      for (int width : {16, 32}) {
+        if (!(width == 16 ? __builtin_cpu_supports("ssse3") : __builtin_cpu_supports("avx2")))
+          continue;
+        model::wide::MaskedPass enc, dec;
+        enc.visible = dec.visible = first;
+        if (width == 16) {
+          model::wide::maskedPass<true>(slots.data(), rest, keep, want, enc);
+          model::wide::maskedPass<false>(slots.data(), rest, keep, 0, dec);
+        } else {
+          model::wide::maskedPassAvx2<true>(slots.data(), rest, keep, want, enc);
+          model::wide::maskedPassAvx2<false>(slots.data(), rest, keep, 0, dec);
+        }
+        EXPECT_EQ(enc.visible, visible);
+        EXPECT_EQ(dec.visible, visible);
+        ASSERT_EQ(enc.found, plainFound) << width;
+        if (plainFound >= 0) {
+          EXPECT_EQ(enc.before, plainFound ? visibleThrough[plainFound - 1] : first);
+        }
+        for (int g = 0; g * 16 < rest; ++g) {
+          EXPECT_EQ(dec.groupEnd[g], visibleThrough[std::min((g + 1) * 16, rest) - 1]);
+        }
       }
-      for (size_t g = 0; g < visibleEnds.size(); ++g) EXPECT_EQ(dec.groupEnd[g], visibleEnds[g]);
 #endif
     }
   }

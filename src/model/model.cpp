@@ -202,8 +202,8 @@ Model::Model(int order, int pseudoOrder, int memoryIndex, bool textMode, const M
   size = (size + 63) & ~size_t(63);
   arenaSize_ = size - padding;
   void* arena = nullptr;
-  // Wide passes (wide_slots.h) read up to 60 bytes past a block.
-  if (posix_memalign(&arena, kHugePage, size + 64)) arena = nullptr;
+  // Wide passes (wide_slots.h) read up to 124 bytes past a block.
+  if (posix_memalign(&arena, kHugePage, size + 128)) arena = nullptr;
   arena_ = static_cast<uint8_t*>(arena);
   // The tables start on a huge page boundary, so that all of them can use
   // huge pages; calloc leaves the pages of a large block unmapped until used.
@@ -258,7 +258,7 @@ Model::Model(int order, int pseudoOrder, int memoryIndex, bool textMode, const M
 
   std::memset(keep_, 0xFF, sizeof keep_);
 #if VELT_WIDE_MASKS
-  wideMasks_ = __builtin_cpu_supports("ssse3");
+  wideMasks_ = __builtin_cpu_supports("avx2") ? 32 : __builtin_cpu_supports("ssse3") ? 16 : 0;
 #endif
 }
 
@@ -893,12 +893,10 @@ bool Model::codeMasked(Side& side, uint32_t ctx, int level) {
 #if VELT_WIDE_MASKS
   if (isWide) {
     wide.visible = visibleFirst;
-    if constexpr (Side::kDecode) {
-      wide::maskedPass<false>(sl, rest, keep_, 0, wide);
-    } else {
-      wide::maskedPass<true>(sl, rest, keep_, side.symbol, wide);
-      if (wide.found >= 0) found = wide.found + 1, cum = wide.before;
-    }
+    constexpr bool kFind = !Side::kDecode;
+    if (wideMasks_ == 32) wide::maskedPassAvx2<kFind>(sl, rest, keep_, side.symbol, wide);
+    else wide::maskedPass<kFind>(sl, rest, keep_, side.symbol, wide);
+    if (kFind && wide.found >= 0) found = wide.found + 1, cum = wide.before;
     visible = wide.visible;
   }
 #endif

@@ -114,7 +114,10 @@ class Model {
   void setMissHitCounts(int misses, int hits) { missCount_ = misses, hitCount_ = hits; }
   // Large records are searched 16 slots at a time where the CPU can; the
   // plain loops must give the same bytes.
-  void usePlainLoops() { wideSlots_ = wideMasks_ = false; }
+  void usePlainLoops() {
+    wideSlots_ = false;
+    wideMasks_ = 0;
+  }
   size_t arenaBytes() const { return arenaSize_; }
 
  private:
@@ -260,8 +263,8 @@ class Model {
   alignas(16) uint8_t keep_[256];  // 0 for a symbol excluded in this step, else all ones
   uint8_t excludedList_[256];      // order 0's: the excluded symbols, from the masks
   bool anyExcluded_ = false;
-  bool wideSlots_ = true;   // large records' searches go 16 slots at a time
-  bool wideMasks_ = false;  // so does their masked pass (the CPU has what it needs)
+  bool wideSlots_ = true;  // large records' searches go 16 slots at a time
+  int wideMasks_ = 0;      // their masked pass: 16 or 32 slots at a time (0: plain)
   PathEntry path_[8];
   int pathLength_ = 0;
   uint32_t levelContext_[kLevels] = {};

@@ -1,11 +1,12 @@
-// Passes over a record's slots 16 at a time, for the large records of binary
-// data: there the plain loops pay a load, a compare or a branch per slot.
-// Every routine gives exactly what the plain loop over the same slots gives.
+// Passes over a record's slots 16 or 32 at a time, for the large records of
+// binary data: there the plain loops pay a load, a compare or a branch per
+// slot. Every routine gives exactly what the plain loop over the same slots
+// gives.
 //
-// A group of 16 slots is four 16-byte words; the last group of a record reads
-// up to 15 slots past its last one. Those bytes lie within the arena (a block
-// is followed by other blocks or records, and the arena ends in padding) and
-// count for nothing.
+// A group of 16 (32) slots is four 16-byte (32-byte) words; the last group of
+// a record reads up to 15 (31) slots past its last one. Those bytes lie within
+// the arena (a block is followed by other blocks or records, and the arena
+// ends in padding) and count for nothing.
 #pragma once
 
 #include <algorithm>
@@ -20,10 +21,10 @@
 #define VELT_WIDE_SLOTS 0
 #endif
 
-// The masked pass also needs SSSE3's byte shuffle: built for it, picked at
-// run time.
+// The masked pass also needs SSSE3's byte shuffle, and goes 32 slots at a
+// time with AVX2: built for both, picked at run time.
 #if VELT_WIDE_SLOTS && defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#include <tmmintrin.h>
+#include <immintrin.h>
 #define VELT_WIDE_MASKS 1
 #else
 #define VELT_WIDE_MASKS 0
@@ -199,6 +200,102 @@ template <bool kFind>
     } else {
       visible += laneSum(groupCounts);
       out.groupEnd[g] = visible;
+    }
+  }
+  out.visible = kFind ? visible + laneSum(sums) : visible;
+}
+
+// The same, 32 slots a group. A byte shuffle stays within its 16-byte half,
+// so the packed symbols come in the order kSlotOfByte gives; sums do not
+// care, and a hit's slot is read off it.
+constexpr int8_t kSlotOfByte[32] = {0, 1, 2, 3, 8,  9,  10, 11, 16, 17, 18, 19, 24, 25, 26, 27,
+                                    4, 5, 6, 7, 12, 13, 14, 15, 20, 21, 22, 23, 28, 29, 30, 31};
+
+// The counts of the first 16 slots (words 0 and 1) and of the last 16.
+[[gnu::target("avx2")]] inline void visibleCounts(const __m256i word[4], __m256i vis,
+                                                  __m256i& first, __m256i& last) {
+  // Word w holds slots 8w..8w+3 in its low half, whose bytes are 4w..4w+3 of
+  // vis's low half, and slots 8w+4..8w+7 in its high half, at the same bytes
+  // of vis's high half.
+  const __m256i spread[4] = {
+      _mm256_setr_epi8(-1, -1, 0, 0, -1, -1, 1, 1, -1, -1, 2, 2, -1, -1, 3, 3, -1, -1, 0, 0, -1, -1,
+                       1, 1, -1, -1, 2, 2, -1, -1, 3, 3),
+      _mm256_setr_epi8(-1, -1, 4, 4, -1, -1, 5, 5, -1, -1, 6, 6, -1, -1, 7, 7, -1, -1, 4, 4, -1, -1,
+                       5, 5, -1, -1, 6, 6, -1, -1, 7, 7),
+      _mm256_setr_epi8(-1, -1, 8, 8, -1, -1, 9, 9, -1, -1, 10, 10, -1, -1, 11, 11, -1, -1, 8, 8, -1,
+                       -1, 9, 9, -1, -1, 10, 10, -1, -1, 11, 11),
+      _mm256_setr_epi8(-1, -1, 12, 12, -1, -1, 13, 13, -1, -1, 14, 14, -1, -1, 15, 15, -1, -1, 12,
+                       12, -1, -1, 13, 13, -1, -1, 14, 14, -1, -1, 15, 15)};
+  __m256i counts[4];
+  for (int w = 0; w < 4; ++w) {
+    const __m256i mask = _mm256_shuffle_epi8(vis, spread[w]);
+    counts[w] = _mm256_srli_epi32(_mm256_and_si256(word[w], mask), 16);
+  }
+  first = _mm256_add_epi32(counts[0], counts[1]);
+  last = _mm256_add_epi32(counts[2], counts[3]);
+}
+
+[[gnu::target("avx2")]] inline uint32_t laneSum(__m256i v) {
+  return laneSum(_mm_add_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1)));
+}
+
+template <bool kFind>
+[[gnu::target("avx2")]] void maskedPassAvx2(const Slot* sl, int rest, const uint8_t* keep,
+                                            uint8_t symbol, MaskedPass& out) {
+  uint32_t setWords[8];  // symbols 0..127 in the first four, a bit each
+  for (int q = 0; q < 8; ++q) {
+    const __m256i k = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(keep + 32 * q));
+    setWords[q] = uint32_t(_mm256_movemask_epi8(k));
+  }
+  const __m256i lo =
+      _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(setWords)));
+  const __m256i hi =
+      _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(setWords + 4)));
+  const __m256i bitOf = _mm256_broadcastsi128_si256(
+      _mm_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128));
+  const __m256i slotOf = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kSlotOfByte));
+  const __m256i lowByte = _mm256_set1_epi32(0xFF);
+  const __m256i want = _mm256_set1_epi8(char(symbol));
+
+  uint32_t visible = out.visible;
+  __m256i sums = _mm256_setzero_si256();
+  for (int g = 0, left = rest; left > 0; ++g, left -= 32) {
+    const __m256i* at = reinterpret_cast<const __m256i*>(sl + 32 * g);
+    const __m256i word[4] = {_mm256_loadu_si256(at), _mm256_loadu_si256(at + 1),
+                             _mm256_loadu_si256(at + 2), _mm256_loadu_si256(at + 3)};
+    const __m256i sym = _mm256_packus_epi16(
+        _mm256_packs_epi32(_mm256_and_si256(word[0], lowByte), _mm256_and_si256(word[1], lowByte)),
+        _mm256_packs_epi32(_mm256_and_si256(word[2], lowByte), _mm256_and_si256(word[3], lowByte)));
+    const __m256i byteIndex = _mm256_and_si256(_mm256_srli_epi16(sym, 3), _mm256_set1_epi8(0x1F));
+    const __m256i setByte =
+        _mm256_or_si256(_mm256_shuffle_epi8(lo, _mm256_add_epi8(byteIndex, _mm256_set1_epi8(0x70))),
+                        _mm256_shuffle_epi8(hi, _mm256_sub_epi8(byteIndex, _mm256_set1_epi8(16))));
+    const __m256i bit = _mm256_shuffle_epi8(bitOf, _mm256_and_si256(sym, _mm256_set1_epi8(7)));
+    const __m256i inRecord = _mm256_cmpgt_epi8(_mm256_set1_epi8(char(std::min(left, 32))), slotOf);
+    const __m256i vis =
+        _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_and_si256(setByte, bit), bit), inRecord);
+    __m256i first, last;
+    visibleCounts(word, vis, first, last);
+    if constexpr (kFind) {
+      const unsigned hit =
+          unsigned(_mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi8(sym, want), vis)));
+      if (hit) {
+        const int slot = kSlotOfByte[__builtin_ctz(hit)];
+        out.found = 32 * g + slot;
+        const __m256i ahead =
+            _mm256_and_si256(vis, _mm256_cmpgt_epi8(_mm256_set1_epi8(char(slot)), slotOf));
+        __m256i aheadFirst, aheadLast;
+        visibleCounts(word, ahead, aheadFirst, aheadLast);
+        out.before =
+            visible + laneSum(_mm256_add_epi32(sums, _mm256_add_epi32(aheadFirst, aheadLast)));
+      }
+      sums = _mm256_add_epi32(sums, _mm256_add_epi32(first, last));
+    } else {
+      // Group ends every 16 slots, as the 16-slot pass gives them.
+      visible += laneSum(first);
+      out.groupEnd[2 * g] = visible;
+      visible += laneSum(last);
+      out.groupEnd[2 * g + 1] = visible;
     }
   }
   out.visible = kFind ? visible + laneSum(sums) : visible;
