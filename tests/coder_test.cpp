@@ -84,6 +84,50 @@ TEST(RangeCoder, TruncatedOrImpossibleBodiesAreCorrupt) {
   }
 }
 
+// The model's first-record decoder compares against multiples of the unit
+// instead of dividing: on any body, it must place the target exactly as the
+// divided target does, and fail exactly where that one fails.
+TEST(RangeCoder, ScaledTargetPlacesTheTargetAsTheDividedOne) {
+  std::mt19937 rng(99);
+  int failures = 0;
+  for (int trial = 0; trial < 200; ++trial) {
+    std::vector<uint8_t> body(64);
+    for (uint8_t& b : body) b = trial % 10 == 0 ? 0xFF : uint8_t(rng());
+    MemorySource a(body.data(), body.size()), b(body.data(), body.size());
+    RangeDecoder divided(a), scaled(b);
+    divided.start();
+    scaled.start();
+    for (int i = 0; i < 40; ++i) {
+      const uint32_t total = 1 + rng() % (i % 3 ? 32768 : 16);
+      uint32_t t = 0, offset = 0;
+      bool dividedFailed = false, scaledFailed = false;
+      try {
+        t = divided.checkedTarget(total);
+      } catch (const Error&) {
+        dividedFailed = true;
+      }
+      try {
+        offset = scaled.scaledTarget(total);
+      } catch (const Error&) {
+        scaledFailed = true;
+      }
+      ASSERT_EQ(dividedFailed, scaledFailed) << "trial " << trial << " step " << i;
+      if (dividedFailed) {
+        ++failures;
+        break;
+      }
+      const uint32_t unit = scaled.unit();
+      for (uint32_t x : {0u, t, t + 1, total, uint32_t(rng() % (total + 1))}) {
+        ASSERT_EQ(offset < x * unit, t < x) << "x " << x;
+      }
+      const uint32_t low = t - rng() % (t + 1), freq = t + 1 - low + rng() % (total - t);
+      divided.decodeUpdate(low, freq);
+      scaled.decodeUpdate(low, freq);
+    }
+  }
+  EXPECT_GT(failures, 0);  // bodies of ones put targets past small totals
+}
+
 TEST(RangeCoder, TotalAboveTheRangeFailsInsteadOfHanging) {
   MemorySink sink;
   RangeEncoder rc(sink, nullptr);

@@ -102,6 +102,20 @@ class RangeDecoder {
     return v;
   }
 
+  // The target without its division: the target is below x exactly when
+  // the offset returned is below x * unit(), and x * unit() <= range for
+  // any x <= total. Raises the corrupt-data error for a target >= total.
+  uint32_t scaledTarget(uint32_t total) {
+    if (total == 0) throwCorrupt();
+    const uint32_t r = range_ / total;
+    if (r == 0) throwCorrupt();
+    range_ = r;
+    const uint32_t offset = code_ - low_;
+    if (offset >= total * r) throwCorrupt();
+    return offset;
+  }
+  uint32_t unit() const { return range_; }
+
   void decodeUpdate(uint32_t cumLow, uint32_t freq) {
     low_ += cumLow * range_;
     range_ = freq * range_;

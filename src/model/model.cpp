@@ -729,9 +729,12 @@ inline int Model::codeFirst(Side& side, uint32_t ctx, int level) {
   uint32_t cum = 0;
   uint16_t* hit = nullptr;  // the coded symbol's count
   if constexpr (Side::kDecode) {
-    const uint32_t t = side.rc.checkedTarget(total);
-    if (t < symbolsTotal) {
-      if (t < k->freq) {
+    // Most symbols are found here, often in the first position: comparing
+    // the scaled offset takes the target's division off their path.
+    const uint32_t offset = side.rc.scaledTarget(total);
+    const uint32_t unit = side.rc.unit();
+    if (offset < symbolsTotal * unit) {
+      if (offset < k->freq * unit) {
         found = 0;
         side.symbol = k->symbol;
         hit = &k->freq;
@@ -739,13 +742,13 @@ inline int Model::codeFirst(Side& side, uint32_t ctx, int level) {
         cum = k->freq;
 #if VELT_WIDE_SLOTS
         if (rest >= wide::kMinSlots && wideSlots_) {
-          found = wide::locateSlot(sl, rest, t, cum) + 1;
+          found = wide::locateSlot(sl, rest, offset / unit, cum) + 1;
         } else
 #endif
         {
           for (int i = 0; i < rest; ++i) {
             const uint32_t f = sl[i].freq;
-            if (t < cum + f) {
+            if (offset < (cum + f) * unit) {
               found = i + 1;
               break;
             }
