@@ -258,6 +258,7 @@ Model::Model(int order, int pseudoOrder, int memoryIndex, bool textMode, const M
 
   std::memset(keep_, 0xFF, sizeof keep_);
 #if VELT_WIDE_MASKS
+  __builtin_cpu_init();  // a model built by a static constructor may come before the runtime's
   wideMasks_ = __builtin_cpu_supports("avx2") ? 32 : __builtin_cpu_supports("ssse3") ? 16 : 0;
 #endif
 }
