@@ -610,16 +610,13 @@ void Model::markExcluded(const Context* k) {
 // The symbols excluded in this step, each once, into excludedList_.
 int Model::collectExclusions() {
   int n = 0;
-#if defined(__SSE2__)
+#if VELT_WIDE_SLOTS
   // 64 symbols a round: each round's loop end is one hard branch.
-  for (int base = 0; base < 256; base += 64) {
-    uint64_t bits = 0;
-    for (int j = 0; j < 64; j += 16) {
-      const __m128i at = _mm_load_si128(reinterpret_cast<const __m128i*>(keep_ + base + j));
-      bits |= uint64_t(unsigned(_mm_movemask_epi8(at))) << j;
-    }
-    for (bits = ~bits; bits; bits &= bits - 1)
-      excludedList_[n++] = static_cast<uint8_t>(base + __builtin_ctzll(bits));
+  uint64_t kept[4];
+  wide::keptSymbols(keep_, kept);
+  for (int q = 0; q < 4; ++q) {
+    for (uint64_t bits = ~kept[q]; bits; bits &= bits - 1)
+      excludedList_[n++] = static_cast<uint8_t>(64 * q + __builtin_ctzll(bits));
   }
 #else
   for (int s = 0; s < 256; ++s) {

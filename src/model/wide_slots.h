@@ -61,6 +61,19 @@ struct Group {
   }
 };
 
+// The keep bytes (0 for an excluded symbol) as a set, a bit a symbol set when
+// it is not excluded, 64 symbols a word.
+inline void keptSymbols(const uint8_t* keep, uint64_t words[4]) {
+  for (int q = 0; q < 4; ++q) {
+    uint64_t bits = 0;
+    for (int j = 0; j < 4; ++j) {
+      const __m128i k = _mm_load_si128(reinterpret_cast<const __m128i*>(keep + 64 * q + 16 * j));
+      bits |= uint64_t(unsigned(_mm_movemask_epi8(k))) << (16 * j);
+    }
+    words[q] = bits;
+  }
+}
+
 inline uint32_t laneSum(__m128i v) {
   v = _mm_add_epi32(v, _mm_shuffle_epi32(v, _MM_SHUFFLE(1, 0, 3, 2)));
   v = _mm_add_epi32(v, _mm_shuffle_epi32(v, _MM_SHUFFLE(2, 3, 0, 1)));
@@ -156,15 +169,8 @@ struct MaskedPass {
 template <bool kFind>
 [[gnu::target("ssse3")]] void maskedPass(const Slot* sl, int rest, const uint8_t* keep,
                                          uint8_t symbol, MaskedPass& out) {
-  uint64_t setWords[4];  // symbols 0..127 in the first two, a bit each
-  for (int q = 0; q < 4; ++q) {
-    uint64_t bits = 0;
-    for (int j = 0; j < 4; ++j) {
-      const __m128i k = _mm_load_si128(reinterpret_cast<const __m128i*>(keep + 64 * q + 16 * j));
-      bits |= uint64_t(unsigned(_mm_movemask_epi8(k))) << (16 * j);
-    }
-    setWords[q] = bits;
-  }
+  uint64_t setWords[4];  // symbols 0..127 in the first two
+  keptSymbols(keep, setWords);
   const __m128i lo = _mm_set_epi64x(int64_t(setWords[1]), int64_t(setWords[0]));
   const __m128i hi = _mm_set_epi64x(int64_t(setWords[3]), int64_t(setWords[2]));
   const __m128i bitOf = _mm_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128);
@@ -242,7 +248,7 @@ constexpr int8_t kSlotOfByte[32] = {0, 1, 2, 3, 8,  9,  10, 11, 16, 17, 18, 19, 
 template <bool kFind>
 [[gnu::target("avx2")]] void maskedPassAvx2(const Slot* sl, int rest, const uint8_t* keep,
                                             uint8_t symbol, MaskedPass& out) {
-  uint32_t setWords[8];  // symbols 0..127 in the first four, a bit each
+  uint32_t setWords[8];  // symbols 0..127 in the first four; 32-byte movemasks, half the loads
   for (int q = 0; q < 8; ++q) {
     const __m256i k = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(keep + 32 * q));
     setWords[q] = uint32_t(_mm256_movemask_epi8(k));
