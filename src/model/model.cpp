@@ -391,11 +391,18 @@ void Model::collectGarbage(int level) {
   Level& lv = levels_[level];
   // The slots are read in order but their records lie anywhere: fetch the
   // first record of a slot well ahead, so that the misses overlap.
-  constexpr uint32_t kAhead = 16;
+  // A chain's second record is fetched halfway, when its first has arrived.
+  constexpr uint32_t kAhead = 32, kSecond = 16;
   for (uint32_t idx = uint32_t(lv.parity); idx < lv.tableSize; idx += 2) {
     if (idx + kAhead < lv.tableSize) {
       const uint32_t ahead = lv.buckets[idx + kAhead];
       if (ahead) __builtin_prefetch(context(ahead & ~kLinkBits), 1);
+    }
+    if (idx + kSecond < lv.tableSize) {
+      const uint32_t first = lv.buckets[idx + kSecond];
+      if (first & kMoreBit) {
+        __builtin_prefetch(context(context(first & ~kLinkBits)->chainNext & ~kLinkBits), 1);
+      }
     }
     uint32_t* at = &lv.buckets[idx];
     uint32_t* before = nullptr;  // the link to the record holding `at`
