@@ -6,7 +6,7 @@ decompression is checked with cmp. See bench/README.md.
 
   bench/compare.py [--velt BIN] [--runs N] [--orders 4,5,6,8] [--quick]
                    [--no-others] [--velt-switches=-da] [FILE...]
-  bench/compare.py --instructions [--orders 5] [--velt-switches=-da] [FILE...]
+  bench/compare.py --instructions [--cache] [--orders 5] [--velt-switches=-da] [FILE...]
 """
 import argparse
 import os
@@ -159,10 +159,31 @@ def speed_table(args, files, work):
                 sys.stdout.flush()
 
 
+# Zen 3's private caches; the shared L3 is left out: on a shared machine what
+# part of it a run gets depends on its neighbours.
+CACHE_SIM = ["--cache-sim=yes", "--I1=32768,8,64", "--D1=32768,8,64", "--LL=524288,8,64"]
+
+
+def cachegrind_counts(log):
+    """Instructions, L1 data misses and last-level (here L2) data misses of a run."""
+    got = {}
+    for line in open(log):
+        for key, name in (("I   refs:", "ir"), ("D1  misses:", "d1"), ("LLd misses:", "l2")):
+            if key in line:
+                got[name] = int(line.split(key)[1].replace(",", "").split()[0])
+    return got
+
+
 def instructions(args, files, work):
-    """Exact instruction counts (valgrind cachegrind, no cache simulation)."""
-    print("instructions per input byte (valgrind --tool=cachegrind --cache-sim=no)")
-    print(f"{'file':<16} {'o':>2} {'velt c':>8} {'velt d':>8} {'ppmd c':>8} {'ppmd d':>8}")
+    """Exact instruction counts (valgrind cachegrind), and with --cache simulated
+    cache misses: both steady on a shared machine."""
+    if args.cache:
+        print("per input byte: instructions / L1d misses / L2 misses, 32 KiB L1d and 512 KiB L2 "
+              "simulated (valgrind --tool=cachegrind --cache-sim=yes); prefetches are not modelled")
+    else:
+        print("instructions per input byte (valgrind --tool=cachegrind --cache-sim=no)")
+    width = 19 if args.cache else 8
+    print(f"{'file':<16} {'o':>2} " + " ".join(f"{h:>{width}}" for h in ("velt c", "velt d", "ppmd c", "ppmd d")))
     for src in files:
         n = os.path.getsize(src)
         for order in args.orders:
@@ -176,21 +197,22 @@ def instructions(args, files, work):
                         os.remove(p)
                 for cmd, stdout in ((c(src, out), None), (d(out, back), so)):
                     log = os.path.join(work, "cg.log")
-                    vg = ["valgrind", "--tool=cachegrind", "--cache-sim=no",
+                    sim = CACHE_SIM if args.cache else ["--cache-sim=no"]
+                    vg = ["valgrind", "--tool=cachegrind", *sim,
                           "--cachegrind-out-file=/dev/null", f"--log-file={log}", *cmd]
                     if stdout:
                         with open(back, "wb") as f:
                             subprocess.run(vg, stdout=f, check=True)
                     else:
                         subprocess.run(vg, check=True, stdout=subprocess.DEVNULL)
-                    refs = 0
-                    for line in open(log):
-                        if "I" in line and "refs:" in line:
-                            refs = int(line.split("refs:")[1].replace(",", "").split()[0])
-                    row.append(refs / n)
+                    got = cachegrind_counts(log)
+                    if args.cache:
+                        row.append(f"{got['ir'] / n:.0f} / {got['d1'] / n:.2f} / {got['l2'] / n:.2f}")
+                    else:
+                        row.append(f"{got['ir'] / n:.0f}")
                 if subprocess.call(["cmp", "-s", src, back]) != 0:
                     sys.exit(f"DECOMPRESSION DIFFERS: {tool} {src}")
-            print(f"{os.path.basename(src)[:16]:<16} {order:>2} " + " ".join(f"{v:8.0f}" for v in row))
+            print(f"{os.path.basename(src)[:16]:<16} {order:>2} " + " ".join(f"{v:>{width}}" for v in row))
             sys.stdout.flush()
 
 
@@ -204,6 +226,8 @@ def main():
     ap.add_argument("--no-others", action="store_true", help="only Velt and PPMd")
     ap.add_argument("--quick", action="store_true", help="1 run, orders 5,6, English 4 MB and lcet10")
     ap.add_argument("--instructions", action="store_true", help="instruction counts per byte instead of times")
+    ap.add_argument("--cache", action="store_true",
+                    help="with --instructions: also simulated L1d and L2 misses per byte")
     args = ap.parse_args()
     args.velt = os.path.abspath(args.velt)
     args.orders = [int(o) for o in args.orders.split(",")]
