@@ -806,7 +806,7 @@ inline int Model::codeFirst(Side& side, uint32_t ctx, int level) {
     const uint32_t link = successorAt(k, found);
     fastLink_ = link;
     if (link) __builtin_prefetch(context(linkedRecord(link)));
-    else prepareTopSlot(side.symbol);
+    else if (!nextTopReady_) prepareTopSlot(side.symbol);
   }
 
   if (found < 0) {
@@ -1159,6 +1159,11 @@ void Model::step(Side& side) {
   }
   // After an escape from the top level, the next escape is likely: fetch the
   // table slots of the next two levels to be looked up while the top codes.
+  // The encoder knows its symbol already, and after an escape the next step
+  // likely looks its top context up too: that slot can be on its way for the
+  // whole of this step instead of after it.
+  const bool topSlotEarly = !Side::kDecode && lastLevel_ < order_;
+  if (topSlotEarly) prepareTopSlot(side.symbol);
   if (lastLevel_ < order_) {
     int level = fs ? row_.nextLevel[order_] : order_;
     for (int i = 0; i < 2 && level > 0; ++i, level = row_.nextLevel[level]) {
@@ -1192,6 +1197,13 @@ void Model::step(Side& side) {
     currentLevel_ = order_;
   }
 
+  // A slot fetched when the step began has arrived by the end of the update:
+  // the next step's first record can be on its way too.
+  auto fetchTopHead = [&] {
+    if (!topSlotEarly) return;
+    const uint32_t head = levels_[order_].buckets[nextTopSlot_];
+    if (head) __builtin_prefetch(context(head & ~kLinkBits));
+  };
   for (;;) {
     const uint32_t rec = lookupContext(above);
     if (!rec) break;
@@ -1214,6 +1226,7 @@ void Model::step(Side& side) {
       ++codedAtLevel_[currentLevel_];
       lastLevel_ = currentLevel_;
       updateModel(side.symbol);
+      fetchTopHead();
       return;
     }
     currentLevel_ = row_.nextLevel[currentLevel_];
@@ -1223,6 +1236,7 @@ void Model::step(Side& side) {
   codeOrder0(side);
   lastLevel_ = 0;
   updateModel(side.symbol);
+  fetchTopHead();
 }
 
 void Model::halveContext(Context* k) {
@@ -1251,7 +1265,7 @@ void Model::updateModel(uint8_t s) {
   // The one-record path is finishFirst's. Any other leaves the top level
   // without a successor (the symbol is new there): the next step looks its top
   // context up, so fetch that slot before the update's work rather than after.
-  prepareTopSlot(s);
+  if (!nextTopReady_) prepareTopSlot(s);
 
   Context* r = context(current_);
   // The coded symbol's position in r; its count is read afresh each time,
