@@ -1157,13 +1157,13 @@ void Model::step(Side& side) {
       if (head) __builtin_prefetch(context(head & ~kLinkBits));
     }
   }
-  // After an escape from the top level, the next escape is likely: fetch the
-  // table slots of the next two levels to be looked up while the top codes.
   // The encoder knows its symbol already, and after an escape the next step
   // likely looks its top context up too: that slot can be on its way for the
   // whole of this step instead of after it.
   const bool topSlotEarly = !Side::kDecode && lastLevel_ < order_;
   if (topSlotEarly) prepareTopSlot(side.symbol);
+  // After an escape from the top level, the next escape is likely: fetch the
+  // table slots of the next two levels to be looked up while the top codes.
   if (lastLevel_ < order_) {
     int level = fs ? row_.nextLevel[order_] : order_;
     for (int i = 0; i < 2 && level > 0; ++i, level = row_.nextLevel[level]) {
@@ -1264,7 +1264,8 @@ void Model::updateModel(uint8_t s) {
   }
   // The one-record path is finishFirst's. Any other leaves the top level
   // without a successor (the symbol is new there): the next step looks its top
-  // context up, so fetch that slot before the update's work rather than after.
+  // context up, so fetch that slot before the update's work rather than after
+  // (the encoder may have done so when the step began).
   if (!nextTopReady_) prepareTopSlot(s);
 
   Context* r = context(current_);
