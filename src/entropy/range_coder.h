@@ -88,11 +88,8 @@ class RangeDecoder {
 
   // Target for `total`; the caller must check it against the total.
   uint32_t decodeTarget(uint32_t total) {
-    if (total == 0) throwCorrupt();
-    uint32_t r = range_ / total;
-    if (r == 0) throwCorrupt();
-    range_ = r;
-    return (code_ - low_) / r;
+    divideRange(total);
+    return (code_ - low_) / range_;
   }
 
   // decodeTarget that raises the corrupt-data error for a target >= total.
@@ -106,12 +103,9 @@ class RangeDecoder {
   // the offset returned is below x * unit(), and x * unit() <= range for
   // any x <= total. Raises the corrupt-data error for a target >= total.
   uint32_t scaledTarget(uint32_t total) {
-    if (total == 0) throwCorrupt();
-    const uint32_t r = range_ / total;
-    if (r == 0) throwCorrupt();
-    range_ = r;
+    divideRange(total);
     const uint32_t offset = code_ - low_;
-    if (offset >= total * r) throwCorrupt();
+    if (offset >= total * range_) throwCorrupt();
     return offset;
   }
   uint32_t unit() const { return range_; }
@@ -133,6 +127,14 @@ class RangeDecoder {
   int overrun() const { return overrun_; }
 
  private:
+  // The range becomes the width of one of `total` units; none left is corrupt data.
+  void divideRange(uint32_t total) {
+    if (total == 0) throwCorrupt();
+    const uint32_t r = range_ / total;
+    if (r == 0) throwCorrupt();
+    range_ = r;
+  }
+
   uint32_t nextByte() {
     int b = in_.get();
     if (b >= 0) return static_cast<uint32_t>(b);
