@@ -5,6 +5,7 @@
 
 #include <random>
 
+#include "text/ngram.h"
 #include "text_harness.h"
 
 namespace velt::test {
@@ -94,6 +95,30 @@ TEST(TextLayers, CaseMarkersEscapesSpacesAndLetterGroupsBothWays) {
             "hi\xAD ");
   EXPECT_EQ(decodeBlock(block("\x0B\xA0\xA0"), ""), "\xA0th");
   EXPECT_EQ(decodeBlock(block("\x0B\x0B"), ""), "\x0B");
+}
+
+// The encoder skips the trie at positions whose two bytes begin no group: a
+// pair wrongly left out would silently drop that group's codes.
+TEST(TextLayers, PairFilterHoldsExactlyTheGroupsBeginnings) {
+  for (bool russian : {false, true}) {
+    for (int mode : {0, 1}) {
+      SCOPED_TRACE(std::string(russian ? "ru" : "en") + " mode " + std::to_string(mode));
+      const text::NgramSet set = text::ngramSet(russian, mode);
+      std::vector<bool> begins(65536);
+      auto note = [&](const uint8_t* groups, int count, int length) {
+        for (int i = 0; i < count; ++i)
+          begins[groups[length * i] << 8 | groups[length * i + 1]] = true;
+      };
+      note(set.digrams, set.digramCount, 2);
+      note(set.trigrams, set.trigramCount, 3);
+      note(set.quadgrams, set.quadgramCount, 4);
+      const text::NgramTrie trie(set);
+      int mismatches = 0;
+      for (int pair = 0; pair < 65536; ++pair)
+        mismatches += trie.beginsGroup(uint8_t(pair >> 8), uint8_t(pair)) != begins[pair];
+      EXPECT_EQ(mismatches, 0);
+    }
+  }
 }
 
 TEST(TextLayers, LineEndsAndSpaceRunsBothWays) {

@@ -87,6 +87,13 @@ NgramTrie::NgramTrie(const NgramSet& set) : nodes_(2) {
     insert(set.trigrams + 3 * i, 3, static_cast<uint8_t>(set.trigramBase + i));
   for (int i = 0; i < set.quadgramCount; ++i)
     insert(set.quadgrams + 4 * i, 4, static_cast<uint8_t>(set.quadgramBase + i));
+  for (uint32_t a = 0; a < 256; ++a) {
+    const uint8_t n0 = child(kRoot, uint8_t(a));
+    for (uint32_t b = 0; b < 256; ++b) {
+      if (code(n0, uint8_t(b)) || child(n0, uint8_t(b)) != kDead)
+        pairs_[(b << 8 | a) >> 6] |= uint64_t(1) << (a & 63);
+    }
+  }
 }
 
 uint8_t NgramTrie::descend(uint8_t node, uint8_t b) {

@@ -40,6 +40,12 @@ class NgramTrie {
   uint8_t child(uint8_t node, uint8_t b) const { return nodes_[node].child[b]; }
   // Code stored in an entry (0: none).
   uint8_t code(uint8_t node, uint8_t b) const { return nodes_[node].code[b]; }
+  // Whether some group begins with the bytes a, b: most positions of a text
+  // begin none, and this one bit tells them apart without walking the trie.
+  bool beginsGroup(uint8_t a, uint8_t b) const {
+    const uint32_t pair = uint32_t(b) << 8 | a;  // on little-endian, one 16-bit load
+    return (pairs_[pair >> 6] >> (pair & 63)) & 1;
+  }
 
   const std::array<uint8_t, 256>& codeEscapeSet() const { return codeEscapeSet_; }
 
@@ -53,6 +59,7 @@ class NgramTrie {
   void insert(const uint8_t* group, int length, uint8_t code);
 
   std::vector<Node> nodes_;
+  std::array<uint64_t, 1024> pairs_{};  // one bit per pair of bytes
   std::array<uint8_t, 256> codeEscapeSet_{};
 };
 
