@@ -29,8 +29,13 @@ class RangeEncoder {
     // A total above the range would leave nothing to code with and the
     // normalisation would never end; fail loudly rather than hang.
     if (r == 0) throwUnrepresentable();
-    low_ += cumLow * r;
-    range_ = freq * r;
+    const uint32_t low = low_ + cumLow * r;
+    const uint32_t range = freq * r;
+    low_ = low;
+    range_ = range;
+    // Most codings emit no byte: that test needs no reload of the registers,
+    // which any byte store could alias.
+    if ((low ^ (low + range)) >= kRangeTop && range >= kRangeBottom) return;
     normalize();
   }
 
@@ -111,8 +116,11 @@ class RangeDecoder {
   uint32_t unit() const { return range_; }
 
   void decodeUpdate(uint32_t cumLow, uint32_t freq) {
-    low_ += cumLow * range_;
-    range_ = freq * range_;
+    const uint32_t low = low_ + cumLow * range_;
+    const uint32_t range = freq * range_;
+    low_ = low;
+    range_ = range;
+    if ((low ^ (low + range)) >= kRangeTop && range >= kRangeBottom) return;  // as in encode()
     while (true) {
       if ((low_ ^ (low_ + range_)) >= kRangeTop) {
         if (range_ >= kRangeBottom) break;
