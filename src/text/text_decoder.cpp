@@ -57,8 +57,10 @@ constexpr std::array<uint8_t, 256> kPlainBytes = makePlainBytes();
 }  // namespace
 
 struct TextDecoder::Impl : text::TextOptions {
-  Impl(ByteSink& out, Crc16& crc, RangeDecoder& coder, const TextFlags& f, int32_t codedLength)
+  Impl(Staging& hot, ByteSink& out, Crc16& crc, RangeDecoder& coder, const TextFlags& f,
+       int32_t codedLength)
       : TextOptions(f),
+        hot(hot),
         out(out),
         crc(crc),
         coder(coder),
@@ -67,19 +69,11 @@ struct TextDecoder::Impl : text::TextOptions {
         staged(kBufferSize) {
     if (unwrapLines) lineEndCodes.reserve(65535);
     if (doubleSpaces) spaceRunList.reserve(32768);
+    hot.data = staged.data();
     scheduleCheck(-1);
   }
 
-  void putDecodedByte(uint8_t b, int32_t passed) {
-    // The buffer always has room for four more bytes (see kForcedFlushFill).
-    const text::CodeMap::Expansion& e = codeMap(codeEscapePending, b);
-    const uint8_t length = e.length;
-    std::memcpy(staged.data() + fill, e.bytes, 4);
-    fill += length;
-    codeEscapePending = length == 0;
-    if (--untilCheck == 0) checkpoint(passed);
-  }
-  [[gnu::noinline]] void checkpoint(int32_t passed);  // keeps the per-byte path lean
+  void checkpoint(int32_t passed);
   void scheduleCheck(int32_t passed);
   void readSideInfo(int64_t bytesPassed);
   void flushStaged();
@@ -100,6 +94,8 @@ struct TextDecoder::Impl : text::TextOptions {
     ++written;
   }
 
+  // staged[0..hot.fill) is filled by putDecodedByte; the buffer never moves.
+  Staging& hot;
   ByteSink& out;
   Crc16& crc;
   RangeDecoder& coder;
@@ -107,12 +103,8 @@ struct TextDecoder::Impl : text::TextOptions {
   const text::CodeMap codeMap;
 
   std::vector<uint8_t> staged;
-  size_t fill = 0;
-  bool codeEscapePending = false;
   int64_t blockRemaining = 0;  // as of the last checkpoint
-  // Coded bytes to the next checkpoint, and from the last one to it.
-  int64_t untilCheck = 1;
-  int64_t checkSpan = 1;
+  int64_t checkSpan = 1;       // coded bytes from the last checkpoint to the next
 
   bool hasPending = false;
   int pendingChar = kLF;
@@ -138,11 +130,12 @@ struct TextDecoder::Impl : text::TextOptions {
 // nor, at four stage-1 bytes each at most, fill the buffer to kFlushFill, so
 // nothing but their expansion is due. `passed` counts up by one per byte.
 void TextDecoder::Impl::scheduleCheck(int32_t passed) {
+  const size_t fill = hot.fill;
   int64_t span = fill < kFlushFill ? static_cast<int64_t>(kFlushFill - fill) / 4 : 1;
   if (unwrapLines) {
     span = std::min({span, blockRemaining, static_cast<int64_t>(codedLength) - 1 - passed});
   }
-  untilCheck = checkSpan = std::max<int64_t>(span, 1);
+  hot.untilCheck = checkSpan = std::max<int64_t>(span, 1);
 }
 
 void TextDecoder::Impl::checkpoint(int32_t passed) {
@@ -150,7 +143,7 @@ void TextDecoder::Impl::checkpoint(int32_t passed) {
     blockRemaining -= checkSpan;
     const bool lastByte = passed >= codedLength - 1;
     if (blockRemaining == 0) {
-      if (codeEscapePending) throwCorrupt();
+      if (hot.codeEscapePending) throwCorrupt();
       decodeStagedText(true);
       // The block ends between tokens; what is still pending is a character
       // of this block and is written with this block's lists.
@@ -164,7 +157,7 @@ void TextDecoder::Impl::checkpoint(int32_t passed) {
     }
     if (lastByte) throwCorrupt();  // the stream ends inside a block
   }
-  if (fill >= kFlushFill) flushStaged();
+  if (hot.fill >= kFlushFill) flushStaged();
   scheduleCheck(passed);
 }
 
@@ -214,6 +207,7 @@ int32_t TextDecoder::Impl::nextSpaceRun() {
 }
 
 void TextDecoder::Impl::flushStaged() {
+  const size_t fill = hot.fill;
   const uint8_t last = staged[fill - 1];
   const bool mayBeOpen = staged[fill - 2] == text::kCapitalMarker || last == kSpace ||
                          last == kEsc || last == kLF || last == text::kCapitalMarker ||
@@ -248,7 +242,7 @@ size_t TextDecoder::Impl::tokenSize(size_t i, size_t n) const {
 }
 
 void TextDecoder::Impl::decodeStagedText(bool complete) {
-  const size_t n = fill;
+  const size_t n = hot.fill;
   size_t i = 0;
   while (i < n) {
     if (!capsActive && kPlainBytes[staged[i]]) {
@@ -292,7 +286,7 @@ void TextDecoder::Impl::decodeStagedText(bool complete) {
   }
   const size_t rest = n - i;
   for (size_t k = 0; k < rest; ++k) staged[k] = staged[i + k];
-  fill = rest;
+  hot.fill = rest;
 }
 
 // The decoder's fast path: a run of plain bytes at staged[i..). Dispatched one
@@ -444,7 +438,9 @@ void TextDecoder::Impl::emitOutputChar(int ch) {
 
 TextDecoder::TextDecoder(ByteSink& out, Crc16& crc, RangeDecoder& coder, const TextFlags& flags,
                          int32_t codedLength)
-    : impl_(std::make_unique<Impl>(out, crc, coder, flags, codedLength)) {}
+    : impl_(std::make_unique<Impl>(hot_, out, crc, coder, flags, codedLength)) {
+  codeMap_ = &impl_->codeMap;
+}
 
 TextDecoder::~TextDecoder() = default;
 
@@ -455,11 +451,11 @@ void TextDecoder::start() {
   }
 }
 
-void TextDecoder::putDecodedByte(uint8_t b, int32_t passed) { impl_->putDecodedByte(b, passed); }
+void TextDecoder::checkpoint(int32_t passed) { impl_->checkpoint(passed); }
 
 void TextDecoder::finishTextOutput() {
   Impl& d = *impl_;
-  if (d.codeEscapePending) throwCorrupt();
+  if (hot_.codeEscapePending) throwCorrupt();
   d.decodeStagedText(true);
   if (d.hasPending) {
     d.restoreLineEnd(d.pendingChar);

@@ -5,11 +5,13 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 
 #include "container/crc16.h"
 #include "container/settings.h"
 #include "entropy/range_coder.h"
+#include "text/ngram.h"
 
 namespace velt {
 
@@ -25,7 +27,15 @@ class TextDecoder {
 
   // Every decoded byte, in order; `passed` is the number of bytes the driver
   // has already counted (so b is the stream's last byte when passed == codedLength - 1).
-  void putDecodedByte(uint8_t b, int32_t passed);
+  // Inline: it runs once a byte, in the driver's loop.
+  void putDecodedByte(uint8_t b, int32_t passed) {
+    // The buffer always has room for four more bytes: a checkpoint comes first.
+    const text::CodeMap::Expansion& e = (*codeMap_)(hot_.codeEscapePending, b);
+    std::memcpy(hot_.data + hot_.fill, e.bytes, 4);
+    hot_.fill += e.length;
+    hot_.codeEscapePending = e.length == 0;
+    if (--hot_.untilCheck == 0) checkpoint(passed);
+  }
 
   // After the last byte: restores whatever is still staged.
   void finishTextOutput();
@@ -34,7 +44,19 @@ class TextDecoder {
   int64_t bytesWritten() const;
 
  private:
+  // What putDecodedByte touches: the stage-2 expansion of each byte goes to
+  // data[fill..]; the rest of the decoder runs at checkpoints.
+  struct Staging {
+    uint8_t* data = nullptr;
+    size_t fill = 0;
+    bool codeEscapePending = false;
+    int64_t untilCheck = 1;  // coded bytes to the next checkpoint
+  };
+  [[gnu::noinline]] void checkpoint(int32_t passed);
+
   struct Impl;
+  Staging hot_;
+  const text::CodeMap* codeMap_ = nullptr;
   std::unique_ptr<Impl> impl_;
 };
 
