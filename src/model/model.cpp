@@ -1140,7 +1140,7 @@ inline void Model::finishFirst(uint32_t rec, int position) {
 // A step starts with no exclusions and an empty path: the steps that make
 // them end in updateModel, which clears them.
 template <class Side>
-void Model::step(Side& side) {
+inline void Model::step(Side& side) {
   const uint32_t fs = successorRecord(fastLink_);
   if (fs) prefetchLower(fs, order_);
   historyRow_ = kRowShare[0][history.h[0]] + kRowShare[1][history.h[1]];
@@ -1363,7 +1363,7 @@ void Model::updateModel(uint8_t s) {
 // With no successor to go to, the next step looks its top context up: hash
 // it now, as if s were already in the history, and start fetching the slot
 // while the stages do their work.
-void Model::prepareTopSlot(uint8_t s) {
+inline void Model::prepareTopSlot(uint8_t s) {
   const Level& lv = levels_[order_];
   // The next history is s followed by the present one. Its key is built in a
   // register: writing s and the bytes apart, then reading them as one word,

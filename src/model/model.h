@@ -212,7 +212,7 @@ class Model {
   template <class Side>
   void codeNewSymbol(Side& side);
   template <class Side>
-  void step(Side& side);
+  [[gnu::always_inline]] void step(Side& side);
 
   EscapeCell& cell(int row, int bucket, int idx) {
     return escapes_[(row * kEscapeBuckets + bucket) * kEscapeCells + idx];
@@ -234,7 +234,7 @@ class Model {
   [[gnu::always_inline]] void updateFound(uint32_t kOff, int level, int position, uint16_t& freq);
   void halveContext(Context* k);
   void setPendingSuccessor(uint32_t link);
-  void prepareTopSlot(uint8_t s);
+  [[gnu::always_inline]] void prepareTopSlot(uint8_t s);
 
   int order_, pseudoOrder_;
   OrderRow row_;
