@@ -508,7 +508,7 @@ uint32_t Model::keyTag(const Level& lv, uint64_t key) {
   return uint32_t((key * kKeyHash) >> (lv.slotShift - 4)) & kTagMask;
 }
 
-uint32_t Model::lookupContext(uint32_t above) {
+inline uint32_t Model::lookupContext(uint32_t above) {
   const int repeats = row_.levelsBelow[currentLevel_];
   for (int r = 0; r < repeats; ++r) {
     const int level = currentLevel_;

@@ -189,7 +189,7 @@ class Model {
   uint32_t levelSlot(int level, uint64_t key) const {
     return tableSlot(levels_[level], key, levels_[level].bucketBit(history.h));
   }
-  uint32_t lookupContext(uint32_t above);
+  [[gnu::always_inline]] uint32_t lookupContext(uint32_t above);
   void setLowerHint(uint32_t above, const Level& lv, uint32_t rec);
   void prefetchLower(uint32_t rec, int level);
   void extendNodePool(int level);
