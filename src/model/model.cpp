@@ -344,7 +344,7 @@ void Model::swapPositions(Context* k, int a, int b, bool links) {
 
 // Puts symbol s with count freq at the next position, moving the symbols to
 // a larger block when the present one is full.
-void Model::appendSymbol(int level, uint32_t rec, uint8_t s, uint16_t freq) {
+inline void Model::appendSymbol(int level, uint32_t rec, uint8_t s, uint16_t freq) {
   Context* k = context(rec);
   const int r = restCount(k);
   const int cls = kClassOf[r + 1];

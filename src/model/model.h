@@ -195,7 +195,7 @@ class Model {
   void extendNodePool(int level);
   uint32_t takeContext(int level);
   void collectGarbage(int level);
-  void appendSymbol(int level, uint32_t rec, uint8_t s, uint16_t freq);
+  [[gnu::always_inline]] void appendSymbol(int level, uint32_t rec, uint8_t s, uint16_t freq);
   uint32_t allocateBlock(int level, int cls, uint32_t owner);
   void releaseBlock(int level, uint32_t block, int cls);
   void compactBlocks(int level);
