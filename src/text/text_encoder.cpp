@@ -89,8 +89,8 @@ struct TextEncoder::Impl : text::TextOptions {
     return *inPos++;
   }
   bool refillWindow();
-  int readSpacedChar();
-  int nextTextChar();
+  [[gnu::always_inline]] int readSpacedChar();
+  [[gnu::always_inline]] int nextTextChar();
   void appendSpaceRun(int32_t count);
 
   // Stage 1. The buffers are storage, grown ahead of the writes (and never
@@ -163,7 +163,7 @@ bool TextEncoder::Impl::refillWindow() {
   return n != 0;
 }
 
-int TextEncoder::Impl::readSpacedChar() {
+inline int TextEncoder::Impl::readSpacedChar() {
   int ch;
   if (heldChar != kNoChar) {
     if (pendingLeadSpaces > 0) {
@@ -205,7 +205,7 @@ void TextEncoder::Impl::appendSpaceRun(int32_t count) {
   spaceRunList.push_back(static_cast<uint8_t>(count));
 }
 
-int TextEncoder::Impl::nextTextChar() {
+inline int TextEncoder::Impl::nextTextChar() {
   if (!unwrapLines) return readByte();
   if (column == wrapWidth) ++wrapExcess;
   int ch;
