@@ -335,11 +335,18 @@ uint32_t* Model::blockSuccessors(const Context* k) {
 
 // Exchanges what two positions hold (a < b; position 0 is in the record).
 void Model::swapPositions(Context* k, int a, int b, bool links) {
-  Slot& y = slots(k)[b - 1];
-  uint8_t& symbolA = a ? slots(k)[a - 1].symbol : k->symbol;
-  std::swap(symbolA, y.symbol);
-  std::swap(freqAt(k, a), y.freq);
-  if (links) std::swap(successorAt(k, a), successorAt(k, b));
+  Slot* sl = slots(k);
+  Slot& y = sl[b - 1];
+  if (a) {
+    std::swap(sl[a - 1], y);  // the spare bytes are 0 in every slot
+  } else {
+    std::swap(k->symbol, y.symbol);
+    std::swap(k->freq, y.freq);
+  }
+  if (links) {
+    uint32_t* next = blockSuccessors(k);
+    std::swap(a ? next[a - 1] : k->successor, next[b - 1]);
+  }
 }
 
 // Puts symbol s with count freq at the next position, moving the symbols to
