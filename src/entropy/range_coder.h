@@ -18,6 +18,13 @@ inline constexpr uint32_t kRangeBottom = 1u << 15;
 // slack before calling the stream corrupt so truncation cannot run away.
 inline constexpr int kMaxOverrunBytes = 8;
 
+// Whether the registers need no normalisation: most codings emit no byte, and
+// testing that on the values in hand saves reloading the members, which any
+// byte store (the model's, the sink's) could alias.
+inline bool normalized(uint32_t low, uint32_t range) {
+  return (low ^ (low + range)) >= kRangeTop && range >= kRangeBottom;
+}
+
 class RangeEncoder {
  public:
   RangeEncoder(ByteSink& out, CodingObserver* observer) : out_(out), observer_(observer) {}
@@ -33,10 +40,7 @@ class RangeEncoder {
     const uint32_t range = freq * r;
     low_ = low;
     range_ = range;
-    // Most codings emit no byte: that test needs no reload of the registers,
-    // which any byte store could alias.
-    if ((low ^ (low + range)) >= kRangeTop && range >= kRangeBottom) return;
-    normalize();
+    if (!normalized(low, range)) normalize();
   }
 
   // Emits settled top bytes; shrinks the range instead of carrying.
@@ -120,7 +124,7 @@ class RangeDecoder {
     const uint32_t range = freq * range_;
     low_ = low;
     range_ = range;
-    if ((low ^ (low + range)) >= kRangeTop && range >= kRangeBottom) return;  // as in encode()
+    if (normalized(low, range)) return;
     while (true) {
       if ((low_ ^ (low_ + range_)) >= kRangeTop) {
         if (range_ >= kRangeBottom) break;
