@@ -65,7 +65,6 @@ struct TextDecoder::Impl : text::TextOptions {
         crc(crc),
         coder(coder),
         codedLength(codedLength),
-        codeMap(text::ngramSet(f.russian != 0, f.textMode)),
         staged(kBufferSize) {
     if (unwrapLines) lineEndCodes.reserve(65535);
     if (doubleSpaces) spaceRunList.reserve(32768);
@@ -100,7 +99,6 @@ struct TextDecoder::Impl : text::TextOptions {
   Crc16& crc;
   RangeDecoder& coder;
   const int32_t codedLength;
-  const text::CodeMap codeMap;
 
   std::vector<uint8_t> staged;
   int64_t blockRemaining = 0;  // as of the last checkpoint
@@ -438,9 +436,8 @@ void TextDecoder::Impl::emitOutputChar(int ch) {
 
 TextDecoder::TextDecoder(ByteSink& out, Crc16& crc, RangeDecoder& coder, const TextFlags& flags,
                          int32_t codedLength)
-    : impl_(std::make_unique<Impl>(hot_, out, crc, coder, flags, codedLength)) {
-  codeMap_ = &impl_->codeMap;
-}
+    : codeMap_(text::ngramSet(flags.russian != 0, flags.textMode)),
+      impl_(std::make_unique<Impl>(hot_, out, crc, coder, flags, codedLength)) {}
 
 TextDecoder::~TextDecoder() = default;
 

@@ -30,7 +30,7 @@ class TextDecoder {
   // Inline: it runs once a byte, in the driver's loop.
   void putDecodedByte(uint8_t b, int32_t passed) {
     // The buffer always has room for four more bytes: a checkpoint comes first.
-    const text::CodeMap::Expansion& e = (*codeMap_)(hot_.codeEscapePending, b);
+    const text::CodeMap::Expansion& e = codeMap_(hot_.codeEscapePending, b);
     std::memcpy(hot_.data + hot_.fill, e.bytes, 4);
     hot_.fill += e.length;
     hot_.codeEscapePending = e.length == 0;
@@ -56,7 +56,7 @@ class TextDecoder {
 
   struct Impl;
   Staging hot_;
-  const text::CodeMap* codeMap_ = nullptr;
+  const text::CodeMap codeMap_;
   std::unique_ptr<Impl> impl_;
 };
 
