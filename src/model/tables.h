@@ -152,27 +152,40 @@ inline constexpr auto kShiftByMissRate = makeShiftByMissRate();
 
 inline constexpr uint32_t kNodeChunk = 16383;
 
+// The low bit of x's terms in the bucket function below: none, T[x], or
+// x ^ T[x].
+using BucketLowBits = std::array<uint8_t, 256>;
+constexpr BucketLowBits bucketLowBits(int terms) {
+  BucketLowBits t{};
+  for (size_t x = 0; x < 256; ++x) {
+    const int crc = kCrc16Table[x] & 1;
+    t[x] = static_cast<uint8_t>(terms == 0 ? 0 : terms == 1 ? crc : (int(x) ^ crc) & 1);
+  }
+  return t;
+}
+inline constexpr BucketLowBits kBucketLowNone = bucketLowBits(0);
+inline constexpr BucketLowBits kBucketLowCrc = bucketLowBits(1);
+inline constexpr BucketLowBits kBucketLowByteAndCrc = bucketLowBits(2);
+
 // The low bit of the format's bucket function of a context (h[0] newest),
 // the only bit of it we use: it decides which records a collection pass may
 // free. Every shifted term of the function drops out of that bit, leaving one
-// to three bytes per level.
+// to three bytes per level: h[a], and the terms of h[c] folded into a table.
 struct BucketBit {
-  uint8_t a = 0, b = 0, c = 0;
-  uint8_t maskB = 0, maskC = 0;
+  uint8_t a = 0, c = 0;
+  const BucketLowBits* low = &kBucketLowNone;
 
   static constexpr BucketBit of(int level, int pseudoOrder) {
     switch (level) {
-      case 2: return {1, 0, 0, 0, 1};  // h1 ^ T[h0]
+      case 2: return {1, 0, &kBucketLowCrc};  // h1 ^ T[h0]
       case 3:
-      case 5: return {0, 0, 2, 0, 1};                         // h0 ^ T[h2]
-      case 6: return {0, 5, 5, 1, 1};                         // h0 ^ h5 ^ T[h5]
-      case 7: return {0, 0, uint8_t(6 + pseudoOrder), 0, 1};  // h0 ^ T[h6+p]
-      default: return {0, 0, 0, 0, 0};                        // levels 1, 4: h0
+      case 5: return {0, 2, &kBucketLowCrc};                         // h0 ^ T[h2]
+      case 6: return {0, 5, &kBucketLowByteAndCrc};                  // h0 ^ h5 ^ T[h5]
+      case 7: return {0, uint8_t(6 + pseudoOrder), &kBucketLowCrc};  // h0 ^ T[h6+p]
+      default: return {0, 0, &kBucketLowNone};                       // levels 1, 4: h0
     }
   }
-  uint32_t operator()(const uint8_t* h) const {
-    return (h[a] ^ (h[b] & maskB) ^ (kCrc16Table[h[c]] & maskC)) & 1u;
-  }
+  uint32_t operator()(const uint8_t* h) const { return (h[a] ^ (*low)[h[c]]) & 1u; }
 };
 
 }  // namespace velt::model
