@@ -243,7 +243,7 @@ Model::Model(int order, int pseudoOrder, int memoryIndex, bool textMode, const M
   root->symbol = 0;
   root->freq = 8;
 
-  escapes_.assign(size_t(kEscapeRows) * kEscapeBuckets * kEscapeCells, EscapeCell{0, 1});
+  for (EscapeCell& x : escapes_) x = EscapeCell{0, 1};
 
   f0_[0] = 0;
   for (int j = 1; j <= 256; ++j) {

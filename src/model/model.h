@@ -40,7 +40,6 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <vector>
 
 #include "container/settings.h"
 #include "entropy/range_coder.h"
@@ -244,7 +243,6 @@ class Model {
   uint8_t* arena_ = nullptr;
   size_t arenaSize_ = 0;        // bytes the model may touch, without the padding between regions
   void* tableBlock_ = nullptr;  // holds the slot tables, from a huge page boundary on
-  std::vector<EscapeCell> escapes_;
   Level levels_[kLevels];
   uint32_t root_ = 0;
   uint32_t linkBase_ = 0;             // highest level: where the record of index + 1 == 0 would sit
@@ -290,6 +288,9 @@ class Model {
   int pendingPosition_ = 0;
   uint32_t fastLink_ = 0;  // successor link of the last symbol coded at the top
   uint32_t codedAtLevel_[kLevels] = {};
+
+  // In the object, not behind a pointer: each cell's address is one step from this.
+  EscapeCell escapes_[kEscapeRows * kEscapeBuckets * kEscapeCells];
 };
 
 }  // namespace velt::model
