@@ -208,7 +208,8 @@ Model::Model(int order, int pseudoOrder, int memoryIndex, bool textMode, const M
   // The tables start on a huge page boundary, so that all of them can use
   // huge pages; calloc leaves the pages of a large block unmapped until used.
   const size_t tableBytes = (bucketCount ? bucketCount : 1) * 4;
-  tableBlock_ = std::calloc(tableBytes + kHugePage, 1);
+  const size_t presenceBytes = levels_[order].tableSize / 2;
+  tableBlock_ = std::calloc(tableBytes + presenceBytes + kHugePage, 1);
   uint32_t* buckets = reinterpret_cast<uint32_t*>(
       (reinterpret_cast<uintptr_t>(tableBlock_) + kHugePage - 1) & ~uintptr_t(kHugePage - 1));
   if (!arena_ || !tableBlock_) {
@@ -217,6 +218,7 @@ Model::Model(int order, int pseudoOrder, int memoryIndex, bool textMode, const M
     throw std::bad_alloc();
   }
   adviseHugePages(reinterpret_cast<uint8_t*>(buckets), tableBytes);
+  uint16_t* presence = reinterpret_cast<uint16_t*>(buckets + bucketCount);
   for (int l = 1; l <= order; ++l) {
     Level& lv = levels_[l];
     if (lv.hashSize == 0) continue;
@@ -224,6 +226,7 @@ Model::Model(int order, int pseudoOrder, int memoryIndex, bool textMode, const M
     adviseHugePages(arena_ + lv.blockBase, size_t(lv.entryBytes) * lv.nodeCapacity);
     lv.buckets = buckets;
     buckets += lv.tableSize;
+    if (l == order) lv.presence = presence;
     if (extraOffset[l]) lv.extra = arena_ + extraOffset[l];
     lv.nodesLinked = 0;
     extendNodePool(l);
@@ -413,10 +416,12 @@ void Model::collectGarbage(int level) {
     }
     uint32_t* at = &lv.buckets[idx];
     uint32_t* before = nullptr;  // the link to the record holding `at`
+    uint32_t present = 0;
     while (*at) {
       const uint32_t cur = *at & ~kLinkBits;
       Context* c = context(cur);
       if (c->activity > 0) {
+        present |= presenceBit(idx, *at);
         c->activity >>= 1;
         before = at;
         at = &c->chainNext;
@@ -434,6 +439,10 @@ void Model::collectGarbage(int level) {
           c->block = kNull;
         }
       }
+    }
+    if (lv.presence) {
+      uint16_t& nibbles = lv.presence[idx / 4];
+      nibbles = static_cast<uint16_t>((nibbles & ~(15u << (4 * (idx & 3)))) | present);
     }
   }
   // Links into the records freed here are now stale; their generation tags
@@ -541,11 +550,14 @@ inline uint32_t Model::lookupContext(uint32_t above) {
     // the remembered successor and never look a context up.
     const uint32_t idx = (slotReady_ >> level) & 1 ? slot_[level] : levelSlot(level, key);
     const uint32_t tag = keyTag(lv, key);
+    uint16_t* const presence = lv.presence ? &lv.presence[idx / 4] : nullptr;
+    const uint32_t presenceMask = presenceBit(idx, tag);
+    const bool mayHold = !presence || (*presence & presenceMask);
     // A link carries its record's tag and whether a record follows, so the
     // walk reads a record only when its tag matches or to go on past it.
     uint32_t* at = &lv.buckets[idx];
     uint32_t* before = nullptr;  // the link to the record holding `at`
-    for (uint32_t link = *at; link;) {
+    for (uint32_t link = mayHold ? *at : 0; link;) {
       const uint32_t cur = link & ~kLinkBits;
       Context* c = context(cur);
       if ((link & kTagMask) == tag) {
@@ -582,8 +594,15 @@ inline uint32_t Model::lookupContext(uint32_t above) {
     }
     const uint32_t rec = takeContext(level);
     Context* c = context(rec);
-    c->chainNext = lv.buckets[idx];
-    lv.buckets[idx] = rec | tag | (c->chainNext ? kMoreBit : 0);
+    if (mayHold) {
+      c->chainNext = lv.buckets[idx];
+      lv.buckets[idx] = rec | tag | (c->chainNext ? kMoreBit : 0);
+    } else {  // the slot may still be on its way: linked in the update
+      pendingHead_ = &lv.buckets[idx];
+      pendingLink_ = rec | tag;
+      __builtin_prefetch(pendingHead_, 1);
+    }
+    if (presence) *presence = static_cast<uint16_t>(*presence | presenceMask);
     std::memcpy(c->contextBytes, history.h,
                 sizeof c->contextBytes);  // only `level` of them are read
     if (lv.extra) lv.extra[recordIndex(lv, rec)] = uint8_t(key >> 56);
@@ -597,6 +616,20 @@ inline uint32_t Model::lookupContext(uint32_t above) {
     currentLevel_ = row_.nextLevel[level];
   }
   return kNull;
+}
+
+bool Model::presenceCoversChains() const {
+  if (pendingHead_) return false;
+  for (int level = 1; level <= order_; ++level) {
+    const Level& lv = levels_[level];
+    for (uint32_t idx = 0; lv.presence && idx < lv.tableSize; ++idx) {
+      uint32_t held = 0;
+      for (uint32_t link = lv.buckets[idx]; link; link = context(link & ~kLinkBits)->chainNext)
+        held |= presenceBit(idx, link);
+      if ((lv.presence[idx / 4] & held) != held) return false;
+    }
+  }
+  return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -1160,8 +1193,10 @@ inline void Model::step(Side& side) {
     if (!fs && historyKey(order_) == nextTopKey_) {
       slot_[order_] = nextTopSlot_;
       slotReady_ = 1u << order_;
-      const uint32_t head = levels_[order_].buckets[nextTopSlot_];
-      if (head) __builtin_prefetch(context(head & ~kLinkBits));
+      if (levels_[order_].presence[nextTopSlot_ / 4] & nextTopPresence_) {
+        const uint32_t head = levels_[order_].buckets[nextTopSlot_];
+        if (head) __builtin_prefetch(context(head & ~kLinkBits));
+      }
     }
   }
   // The encoder knows its symbol already, and after an escape the next step
@@ -1208,6 +1243,7 @@ inline void Model::step(Side& side) {
   // the next step's first record can be on its way too.
   auto fetchTopHead = [&] {
     if (!topSlotEarly) return;
+    if (!(levels_[order_].presence[nextTopSlot_ / 4] & nextTopPresence_)) return;
     const uint32_t head = levels_[order_].buckets[nextTopSlot_];
     if (head) __builtin_prefetch(context(head & ~kLinkBits));
   };
@@ -1261,7 +1297,17 @@ void Model::setPendingSuccessor(uint32_t link) {
   successorAt(context(pendingRecord_), pendingPosition_) = link;
 }
 
+// Puts the top record the lookup created without reading its slot at the
+// head of its chain.
+void Model::linkCreatedRecord() {
+  Context* c = context(pendingLink_ & ~kLinkBits);
+  c->chainNext = *pendingHead_;
+  *pendingHead_ = pendingLink_ | (c->chainNext ? kMoreBit : 0);
+  pendingHead_ = nullptr;
+}
+
 void Model::updateModel(uint8_t s) {
+  if (pendingHead_) linkCreatedRecord();
   const int length = pathLength_;
   pathLength_ = 0;
   escapeMode_ = false;
@@ -1394,6 +1440,7 @@ inline void Model::prepareTopSlot(uint8_t s) {
   if (lv.extra) key |= uint64_t(next[6 + pseudoOrder_]) << 56;
   nextTopKey_ = key;
   nextTopSlot_ = tableSlot(lv, key, lv.bucketBit(next));
+  nextTopPresence_ = presenceBit(nextTopSlot_, keyTag(lv, key));
   nextTopReady_ = true;
   __builtin_prefetch(&lv.buckets[nextTopSlot_]);
 }

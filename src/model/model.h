@@ -31,6 +31,13 @@
 //   generation, which counts the times the record was freed; a link whose
 //   tag differs is null, exactly as if the format's scan had cleared it. A
 //   scan clears stale links every 4095 passes, before a 12-bit tag can wrap.
+// - Each slot of the highest level has a presence nibble beside the tables:
+//   bit (tag & 3) is set for the tag of every record in its chain (a
+//   collection pass recomputes the nibbles of the slots it visits). A clear
+//   bit proves a key absent without reading the slot, which is where most
+//   new contexts would wait: the lookup creates the record at once and puts
+//   it at the head of its chain when the update starts and the slot has
+//   arrived. No lookup or collection of that level can come in between.
 // - Within a level no two live records share a key (context bytes, plus the
 //   bucket byte at level 7 with a pseudo order). So a hint (the record one
 //   level down that an escape last reached) needs no tag: a live record with
@@ -118,6 +125,9 @@ class Model {
     wideMasks_ = 0;
   }
   size_t arenaBytes() const { return arenaSize_; }
+  // Every record's tag has its bit in its slot's presence nibble, and no
+  // created record waits to be linked (as between steps).
+  bool presenceCoversChains() const;
 
  private:
   static constexpr int kBlockClasses = 16;
@@ -129,6 +139,7 @@ class Model {
     uint32_t hashSize = 0;   // the format's bucket count
     uint32_t tableSize = 0;  // our slot count: a power of two >= 256
     uint32_t* buckets = nullptr;
+    uint16_t* presence = nullptr;  // highest level: a nibble per slot, four slots a word
     int parity = 0;                // the bucket bit the next collection pass visits
     BucketBit bucketBit;           // a context's bucket bit
     uint64_t keyMask = 0;          // the level's context bytes within a 64-bit load
@@ -178,6 +189,9 @@ class Model {
   // and whether another record follows it.
   static constexpr uint32_t kTagMask = 15, kMoreBit = 16, kLinkBits = 31;
   static uint32_t keyTag(const Level& lv, uint64_t key);
+  static uint32_t presenceBit(uint32_t slot, uint32_t tag) {
+    return 1u << (4 * (slot & 3) + (tag & 3));
+  }
   static uint32_t recordIndex(const Level& lv, uint32_t rec) {
     return (rec - lv.contextBase) / uint32_t(sizeof(Context));  // a shift
   }
@@ -189,6 +203,7 @@ class Model {
     return tableSlot(levels_[level], key, levels_[level].bucketBit(history.h));
   }
   [[gnu::always_inline]] uint32_t lookupContext(uint32_t above);
+  void linkCreatedRecord();
   void setLowerHint(uint32_t above, const Level& lv, uint32_t rec);
   void prefetchLower(uint32_t rec, int level);
   void extendNodePool(int level);
@@ -268,8 +283,12 @@ class Model {
   uint32_t levelContext_[kLevels] = {};
   uint32_t slot_[kLevels] = {};  // table slots fetched early this step (slotReady_ bits)
   uint32_t slotReady_ = 0;
-  uint64_t nextTopKey_ = 0;  // the next step's top-level key and slot, when nextTopReady_
+  uint32_t* pendingHead_ = nullptr;  // the slot a top record created this step waits to head
+  uint32_t pendingLink_ = 0;         // its link
+  // The next step's top-level key, slot and presence bit, when nextTopReady_.
+  uint64_t nextTopKey_ = 0;
   uint32_t nextTopSlot_ = 0;
+  uint32_t nextTopPresence_ = 0;
   bool nextTopReady_ = false;
   int currentLevel_ = 0;
   int historyRow_ = 0;             // the escape row's share from the last two bytes
