@@ -21,7 +21,7 @@ namespace velt::app {
 
 // Large enough for sequential I/O at full speed; every byte of it counts
 // against the memory a run promises beside the model.
-inline constexpr size_t kFileBufferSize = size_t(1) << 18;
+inline constexpr size_t kFileBufferSize = size_t(1) << 16;
 
 // SIGINT, SIGTERM and SIGHUP (unless ignored when the process started) remove
 // the temporary output, if any, and end the process by the default action.
