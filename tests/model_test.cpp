@@ -145,7 +145,7 @@ TEST(Model, GarbageCollectionRunsAndRoundTripsAtPseudoOrder8) {
 }
 
 // A presence bit missing for a live record would have its key created a
-// second time: collection passes must recompute the nibbles of the slots they
+// second time: collection passes must recompute the presence of the slots they
 // visit from the records they keep. Checked across many passes, at a level
 // with a plain bucket bit and at level 7 with a pseudo order.
 TEST(Model, PresenceBitsCoverEveryChainThroughCollections) {

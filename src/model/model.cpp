@@ -208,7 +208,7 @@ Model::Model(int order, int pseudoOrder, int memoryIndex, bool textMode, const M
   // The tables start on a huge page boundary, so that all of them can use
   // huge pages; calloc leaves the pages of a large block unmapped until used.
   const size_t tableBytes = (bucketCount ? bucketCount : 1) * 4;
-  const size_t presenceBytes = levels_[order].tableSize / 2;
+  const size_t presenceBytes = levels_[order].tableSize;
   tableBlock_ = std::calloc(tableBytes + presenceBytes + kHugePage, 1);
   uint32_t* buckets = reinterpret_cast<uint32_t*>(
       (reinterpret_cast<uintptr_t>(tableBlock_) + kHugePage - 1) & ~uintptr_t(kHugePage - 1));
@@ -218,7 +218,7 @@ Model::Model(int order, int pseudoOrder, int memoryIndex, bool textMode, const M
     throw std::bad_alloc();
   }
   adviseHugePages(reinterpret_cast<uint8_t*>(buckets), tableBytes);
-  uint16_t* presence = reinterpret_cast<uint16_t*>(buckets + bucketCount);
+  uint8_t* presence = reinterpret_cast<uint8_t*>(buckets + bucketCount);
   for (int l = 1; l <= order; ++l) {
     Level& lv = levels_[l];
     if (lv.hashSize == 0) continue;
@@ -421,7 +421,7 @@ void Model::collectGarbage(int level) {
       const uint32_t cur = *at & ~kLinkBits;
       Context* c = context(cur);
       if (c->activity > 0) {
-        present |= presenceBit(idx, *at);
+        present |= presenceBit(*at);
         c->activity >>= 1;
         before = at;
         at = &c->chainNext;
@@ -440,10 +440,7 @@ void Model::collectGarbage(int level) {
         }
       }
     }
-    if (lv.presence) {
-      uint16_t& nibbles = lv.presence[idx / 4];
-      nibbles = static_cast<uint16_t>((nibbles & ~(15u << (4 * (idx & 3)))) | present);
-    }
+    if (lv.presence) lv.presence[idx] = static_cast<uint8_t>(present);
   }
   // Links into the records freed here are now stale; their generation tags
   // tell them apart (see successorLink). The tags have 12 bits, so a record can
@@ -550,8 +547,8 @@ inline uint32_t Model::lookupContext(uint32_t above) {
     // the remembered successor and never look a context up.
     const uint32_t idx = (slotReady_ >> level) & 1 ? slot_[level] : levelSlot(level, key);
     const uint32_t tag = keyTag(lv, key);
-    uint16_t* const presence = lv.presence ? &lv.presence[idx / 4] : nullptr;
-    const uint32_t presenceMask = presenceBit(idx, tag);
+    uint8_t* const presence = lv.presence ? &lv.presence[idx] : nullptr;
+    const uint32_t presenceMask = presenceBit(tag);
     const bool mayHold = !presence || (*presence & presenceMask);
     // A link carries its record's tag and whether a record follows, so the
     // walk reads a record only when its tag matches or to go on past it.
@@ -602,7 +599,7 @@ inline uint32_t Model::lookupContext(uint32_t above) {
       pendingLink_ = rec | tag;
       __builtin_prefetch(pendingHead_, 1);
     }
-    if (presence) *presence = static_cast<uint16_t>(*presence | presenceMask);
+    if (presence) *presence = static_cast<uint8_t>(*presence | presenceMask);
     std::memcpy(c->contextBytes, history.h,
                 sizeof c->contextBytes);  // only `level` of them are read
     if (lv.extra) lv.extra[recordIndex(lv, rec)] = uint8_t(key >> 56);
@@ -625,8 +622,8 @@ bool Model::presenceCoversChains() const {
     for (uint32_t idx = 0; lv.presence && idx < lv.tableSize; ++idx) {
       uint32_t held = 0;
       for (uint32_t link = lv.buckets[idx]; link; link = context(link & ~kLinkBits)->chainNext)
-        held |= presenceBit(idx, link);
-      if ((lv.presence[idx / 4] & held) != held) return false;
+        held |= presenceBit(link);
+      if ((lv.presence[idx] & held) != held) return false;
     }
   }
   return true;
@@ -1193,7 +1190,7 @@ inline void Model::step(Side& side) {
     if (!fs && historyKey(order_) == nextTopKey_) {
       slot_[order_] = nextTopSlot_;
       slotReady_ = 1u << order_;
-      if (levels_[order_].presence[nextTopSlot_ / 4] & nextTopPresence_) {
+      if (levels_[order_].presence[nextTopSlot_] & nextTopPresence_) {
         const uint32_t head = levels_[order_].buckets[nextTopSlot_];
         if (head) __builtin_prefetch(context(head & ~kLinkBits));
       }
@@ -1243,7 +1240,7 @@ inline void Model::step(Side& side) {
   // the next step's first record can be on its way too.
   auto fetchTopHead = [&] {
     if (!topSlotEarly) return;
-    if (!(levels_[order_].presence[nextTopSlot_ / 4] & nextTopPresence_)) return;
+    if (!(levels_[order_].presence[nextTopSlot_] & nextTopPresence_)) return;
     const uint32_t head = levels_[order_].buckets[nextTopSlot_];
     if (head) __builtin_prefetch(context(head & ~kLinkBits));
   };
@@ -1440,7 +1437,7 @@ inline void Model::prepareTopSlot(uint8_t s) {
   if (lv.extra) key |= uint64_t(next[6 + pseudoOrder_]) << 56;
   nextTopKey_ = key;
   nextTopSlot_ = tableSlot(lv, key, lv.bucketBit(next));
-  nextTopPresence_ = presenceBit(nextTopSlot_, keyTag(lv, key));
+  nextTopPresence_ = presenceBit(keyTag(lv, key));
   nextTopReady_ = true;
   __builtin_prefetch(&lv.buckets[nextTopSlot_]);
 }

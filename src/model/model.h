@@ -31,9 +31,9 @@
 //   generation, which counts the times the record was freed; a link whose
 //   tag differs is null, exactly as if the format's scan had cleared it. A
 //   scan clears stale links every 4095 passes, before a 12-bit tag can wrap.
-// - Each slot of the highest level has a presence nibble beside the tables:
-//   bit (tag & 3) is set for the tag of every record in its chain (a
-//   collection pass recomputes the nibbles of the slots it visits). A clear
+// - Each slot of the highest level has a presence byte beside the tables:
+//   bit (tag & 7) is set for the tag of every record in its chain (a
+//   collection pass recomputes the bytes of the slots it visits). A clear
 //   bit proves a key absent without reading the slot, which is where most
 //   new contexts would wait: the lookup creates the record at once and puts
 //   it at the head of its chain when the update starts and the slot has
@@ -125,7 +125,7 @@ class Model {
     wideMasks_ = 0;
   }
   size_t arenaBytes() const { return arenaSize_; }
-  // Every record's tag has its bit in its slot's presence nibble, and no
+  // Every record's tag has its bit in its slot's presence byte, and no
   // created record waits to be linked (as between steps).
   bool presenceCoversChains() const;
 
@@ -139,7 +139,7 @@ class Model {
     uint32_t hashSize = 0;   // the format's bucket count
     uint32_t tableSize = 0;  // our slot count: a power of two >= 256
     uint32_t* buckets = nullptr;
-    uint16_t* presence = nullptr;  // highest level: a nibble per slot, four slots a word
+    uint8_t* presence = nullptr;   // highest level: a byte per slot
     int parity = 0;                // the bucket bit the next collection pass visits
     BucketBit bucketBit;           // a context's bucket bit
     uint64_t keyMask = 0;          // the level's context bytes within a 64-bit load
@@ -189,9 +189,7 @@ class Model {
   // and whether another record follows it.
   static constexpr uint32_t kTagMask = 15, kMoreBit = 16, kLinkBits = 31;
   static uint32_t keyTag(const Level& lv, uint64_t key);
-  static uint32_t presenceBit(uint32_t slot, uint32_t tag) {
-    return 1u << (4 * (slot & 3) + (tag & 3));
-  }
+  static uint32_t presenceBit(uint32_t tag) { return 1u << (tag & 7); }
   static uint32_t recordIndex(const Level& lv, uint32_t rec) {
     return (rec - lv.contextBase) / uint32_t(sizeof(Context));  // a shift
   }
