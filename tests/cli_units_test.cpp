@@ -26,7 +26,7 @@ auto fields(const Options& o) {
                          int(o.interleaved));
 }
 
-constexpr int kOff = int(Stage::Off), kSmart = int(Stage::Smart), kForced = int(Stage::Forced);
+constexpr int kOff = int(Stage::Off), kSmart = int(Stage::Smart);
 
 TEST(CliParse, ModesNamesAndDefaults) {
   for (const char* mode : {"e", "E", "d", "D"}) {
