@@ -1295,7 +1295,8 @@ void Model::setPendingSuccessor(uint32_t link) {
 }
 
 // Puts the top record the lookup created without reading its slot at the
-// head of its chain.
+// head of its chain: at the end of the update, which gives the slot the
+// longest time to arrive, or before the update collects the top level.
 void Model::linkCreatedRecord() {
   Context* c = context(pendingLink_ & ~kLinkBits);
   c->chainNext = *pendingHead_;
@@ -1304,7 +1305,6 @@ void Model::linkCreatedRecord() {
 }
 
 void Model::updateModel(uint8_t s) {
-  if (pendingHead_) linkCreatedRecord();
   const int length = pathLength_;
   pathLength_ = 0;
   escapeMode_ = false;
@@ -1403,11 +1403,13 @@ void Model::updateModel(uint8_t s) {
       if (lv.nodesLinked < lv.nodeCapacity) {
         extendNodePool(level);
       } else {
+        if (pendingHead_) linkCreatedRecord();
         do collectGarbage(level);
         while (!lv.nodesFree);
       }
     }
   }
+  if (pendingHead_) linkCreatedRecord();
 }
 
 // With no successor to go to, the next step looks its top context up: hash

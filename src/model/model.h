@@ -36,8 +36,9 @@
 //   collection pass recomputes the bytes of the slots it visits). A clear
 //   bit proves a key absent without reading the slot, which is where most
 //   new contexts would wait: the lookup creates the record at once and puts
-//   it at the head of its chain when the update starts and the slot has
-//   arrived. No lookup or collection of that level can come in between.
+//   it at the head of its chain at the end of the update, when the slot has
+//   arrived. No lookup or collection of that level can come in between (an
+//   update that must collect there links first).
 // - Within a level no two live records share a key (context bytes, plus the
 //   bucket byte at level 7 with a pseudo order). So a hint (the record one
 //   level down that an escape last reached) needs no tag: a live record with
