@@ -1185,6 +1185,12 @@ inline void Model::step(Side& side) {
   // The top level's slot, fetched by the last update, is good if no stage
   // changed the history since.
   slotReady_ = 0;
+  auto fetchSlot = [&](int level) {
+    slot_[level] = levelSlot(level, historyKey(level));
+    slotReady_ |= 1u << level;
+    __builtin_prefetch(&levels_[level].buckets[slot_[level]]);
+  };
+  bool topAbsent = false;  // the top context is surely new
   if (nextTopReady_) {
     nextTopReady_ = false;
     if (!fs && historyKey(order_) == nextTopKey_) {
@@ -1193,6 +1199,8 @@ inline void Model::step(Side& side) {
       if (levels_[order_].presence[nextTopSlot_] & nextTopPresence_) {
         const uint32_t head = levels_[order_].buckets[nextTopSlot_];
         if (head) __builtin_prefetch(context(head & ~kLinkBits));
+      } else {
+        topAbsent = true;
       }
     }
   }
@@ -1201,16 +1209,15 @@ inline void Model::step(Side& side) {
   // whole of this step instead of after it.
   const bool topSlotEarly = !Side::kDecode && lastLevel_ < order_;
   if (topSlotEarly) prepareTopSlot(side.symbol);
-  // After an escape from the top level, the next escape is likely: fetch the
-  // table slots of the next two levels to be looked up while the top codes.
-  if (lastLevel_ < order_) {
+  if (topAbsent) {
+    // A new top record has no hint to the level below: that level is hashed.
+    fetchSlot(row_.nextLevel[order_]);
+  } else if (lastLevel_ < order_ && !slotReady_) {
+    // After an escape from the top level, the next escape is likely: fetch
+    // the table slots of the next two levels to be looked up while the top
+    // codes. (A top context the table holds has its hint to the level below.)
     int level = fs ? row_.nextLevel[order_] : order_;
-    for (int i = 0; i < 2 && level > 0; ++i, level = row_.nextLevel[level]) {
-      if ((slotReady_ >> level) & 1) continue;
-      slot_[level] = levelSlot(level, historyKey(level));
-      slotReady_ |= 1u << level;
-      __builtin_prefetch(&levels_[level].buckets[slot_[level]]);
-    }
+    for (int i = 0; i < 2 && level > 0; ++i, level = row_.nextLevel[level]) fetchSlot(level);
   }
 
   uint32_t above = kNull;  // the record escaped from, whose lower hint the lookup may use
