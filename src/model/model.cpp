@@ -142,7 +142,7 @@ struct DecodeSide {
 }  // namespace
 
 Model::Model(int order, int pseudoOrder, int memoryIndex, bool textMode, const ModelTextFlags& text)
-    : order_(order), pseudoOrder_(pseudoOrder), text_(text) {
+    : order_(order), pseudoOrder_(pseudoOrder), topActivityCap_(kActivityCap[order]), text_(text) {
   row_ = kOrderRows[order - 4];
   const CapacityRow& caps = kCapacities[order - 4][memoryIndex];
 
@@ -1143,15 +1143,16 @@ void Model::updateOrder0(int slot) {
 // The step and the update
 
 // The record that coded the symbol: its count goes up.
-inline void Model::updateFound(uint32_t kOff, int level, int position, uint16_t& freq) {
+inline void Model::updateFound(uint32_t kOff, uint16_t rescaleLimit, uint8_t activityCap,
+                               int position, uint16_t& freq) {
   Context* k = context(kOff);
   k->lastCoded = static_cast<uint16_t>(position + 1);
   const uint16_t sum = k->sumFreq;
-  if (sum >= kRescaleLimit[level]) halveContext(k);
+  if (sum >= rescaleLimit) halveContext(k);
   freq = static_cast<uint16_t>(freq + 8);
   k->sumFreq = static_cast<uint16_t>(k->sumFreq + 8);
   const uint8_t activity = k->activity;
-  k->activity = static_cast<uint8_t>(activity + 16 * (activity < kActivityCap[level]));
+  k->activity = static_cast<uint8_t>(activity + 16 * (activity < activityCap));
 }
 
 // Most symbols are coded in the first record tried, with nothing escaped or
@@ -1164,7 +1165,11 @@ inline void Model::updateFound(uint32_t kOff, int level, int position, uint16_t&
 // is read again after a pending successor is filled in, which may be this
 // position's.
 inline void Model::finishFirst(uint32_t rec, int position) {
-  updateFound(rec, order_, position, *codedFreq_);
+  // The top level is one of 4..7, which share a rescale limit: a constant
+  // here, and the activity cap a member, spare the fast path two table loads.
+  static_assert(kRescaleLimit[4] == kRescaleLimit[5] && kRescaleLimit[5] == kRescaleLimit[6] &&
+                kRescaleLimit[6] == kRescaleLimit[7]);
+  updateFound(rec, kRescaleLimit[4], topActivityCap_, position, *codedFreq_);
   if (pendingRecord_) {
     setPendingSuccessor(successorLink(rec));
     pendingRecord_ = kNull;
@@ -1339,7 +1344,8 @@ void Model::updateModel(uint8_t s) {
 
     if (entry.found) {
       assert(level != order_);  // the top codes first: a find there is finishFirst's
-      updateFound(kOff, level, entry.position, freqAt(k, entry.position));
+      updateFound(kOff, kRescaleLimit[level], kActivityCap[level], entry.position,
+                  freqAt(k, entry.position));
     } else if (k->sumFreq == 0) {
       int32_t freq;
       if (r->symbol == s) {

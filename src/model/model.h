@@ -244,12 +244,14 @@ class Model {
   void updateModel(uint8_t s);
   [[gnu::always_inline]] void finishFirst(uint32_t rec, int position);
   // freq: the position's count, where the coder found it.
-  [[gnu::always_inline]] void updateFound(uint32_t kOff, int level, int position, uint16_t& freq);
+  [[gnu::always_inline]] void updateFound(uint32_t kOff, uint16_t rescaleLimit, uint8_t activityCap,
+                                          int position, uint16_t& freq);
   void halveContext(Context* k);
   void setPendingSuccessor(uint32_t link);
   [[gnu::always_inline]] void prepareTopSlot(uint8_t s);
 
   int order_, pseudoOrder_;
+  uint8_t topActivityCap_;
   OrderRow row_;
   ModelTextFlags text_;
   uint16_t rescaleLimit0_ = kRescaleLimit[0];
