@@ -1455,6 +1455,7 @@ inline void Model::prepareTopSlot(uint8_t s) {
   nextTopPresence_ = presenceBit(keyTag(lv, key));
   nextTopReady_ = true;
   __builtin_prefetch(&lv.buckets[nextTopSlot_]);
+  __builtin_prefetch(&lv.presence[nextTopSlot_]);
 }
 
 void Model::encodeByte(RangeEncoder& rc, uint8_t s) {
