@@ -609,7 +609,7 @@ inline uint32_t Model::lookupContext(uint32_t above) {
     if (above) setLowerHint(above, lv, rec);
     above = rec;
     levelContext_[level] = rec;
-    path_[pathLength_++] = PathEntry{level, 0, false};
+    path_[pathLength_++] = PathEntry{uint8_t(level), false, 0};
     currentLevel_ = row_.nextLevel[level];
   }
   return kNull;
@@ -848,7 +848,7 @@ inline int Model::codeFirst(Side& side, uint32_t ctx, int level) {
 
   if (found < 0) {
     excludeAll(k);
-    path_[pathLength_++] = PathEntry{level, 0, false};
+    path_[pathLength_++] = PathEntry{uint8_t(level), false, 0};
     successRun_ = 0;
     ++missRun_;
     escapeMode_ = true;
@@ -1002,7 +1002,7 @@ bool Model::codeMasked(Side& side, uint32_t ctx, int level) {
   *boosted = static_cast<uint16_t>(*boosted - boost);
   if (found < 0) {
     markExcluded(k);
-    path_[pathLength_++] = PathEntry{level, 0, false};
+    path_[pathLength_++] = PathEntry{uint8_t(level), false, 0};
     x.esc = static_cast<uint16_t>(x.esc + 1);
     return false;
   }
@@ -1014,7 +1014,7 @@ bool Model::codeMasked(Side& side, uint32_t ctx, int level) {
     hit = &k->freq;
   }
   codedFreq_ = hit;
-  path_[pathLength_++] = PathEntry{level, named, true};
+  path_[pathLength_++] = PathEntry{uint8_t(level), true, uint16_t(named)};
   return true;
 }
 
@@ -1272,7 +1272,7 @@ inline void Model::step(Side& side) {
         finishFirst(rec, position);
         return;
       }
-      if (found) path_[pathLength_++] = PathEntry{currentLevel_, position, true};
+      if (found) path_[pathLength_++] = PathEntry{uint8_t(currentLevel_), true, uint16_t(position)};
     }
     if (found) {
       ++codedAtLevel_[currentLevel_];

@@ -154,10 +154,11 @@ class Model {
   };
   static_assert(sizeof(Level) == 256);
 
+  // Four bytes, written with one store.
   struct PathEntry {
-    int level;
-    int position;  // coded symbol's position, after any swap
+    uint8_t level;
     bool found;
+    uint16_t position;  // coded symbol's position, after any swap
   };
 
   Context* context(uint32_t off) { return reinterpret_cast<Context*>(arena_ + off); }
