@@ -522,8 +522,8 @@ uint32_t Model::keyTag(const Level& lv, uint64_t key) {
 }
 
 inline uint32_t Model::lookupContext(uint32_t above) {
-  const int repeats = row_.levelsBelow[currentLevel_];
-  for (int r = 0; r < repeats; ++r) {
+  // Down the walk to level 1, whose next level is 0.
+  while (currentLevel_) {
     const int level = currentLevel_;
     Level& lv = levels_[level];
     const uint64_t key = historyKey(level);

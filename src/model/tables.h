@@ -14,21 +14,16 @@ inline constexpr int kLevels = 8;
 inline constexpr int kMemorySizes = 9;
 
 struct OrderRow {
-  uint8_t nextLevel[kLevels];
-  uint8_t levelsBelow[kLevels];
+  uint8_t nextLevel[kLevels];  // the walk down from the top ends at 0
   uint32_t hashSize[kLevels];
 };
 
 // Indexed by order - 4.
 inline constexpr OrderRow kOrderRows[4] = {
-    {{0, 0, 1, 2, 3, 4, 4, 4}, {0, 1, 2, 3, 4, 4, 4, 4}, {0, 256, 32768, 65536, 65536, 0, 0, 0}},
-    {{0, 0, 1, 2, 3, 3, 5, 5}, {0, 1, 2, 3, 3, 4, 4, 4}, {0, 256, 32768, 65536, 0, 262144, 0, 0}},
-    {{0, 0, 1, 2, 3, 4, 4, 4},
-     {0, 1, 2, 3, 4, 4, 5, 5},
-     {0, 256, 32768, 65536, 65536, 0, 262144, 0}},
-    {{0, 0, 1, 2, 3, 3, 5, 5},
-     {0, 1, 2, 3, 3, 4, 4, 5},
-     {0, 256, 32768, 65536, 0, 262144, 0, 131072}},
+    {{0, 0, 1, 2, 3, 4, 4, 4}, {0, 256, 32768, 65536, 65536, 0, 0, 0}},
+    {{0, 0, 1, 2, 3, 3, 5, 5}, {0, 256, 32768, 65536, 0, 262144, 0, 0}},
+    {{0, 0, 1, 2, 3, 4, 4, 4}, {0, 256, 32768, 65536, 65536, 0, 262144, 0}},
+    {{0, 0, 1, 2, 3, 3, 5, 5}, {0, 256, 32768, 65536, 0, 262144, 0, 131072}},
 };
 
 // Capacities of the levels above 2: [order - 4][memoryIndex][level].
