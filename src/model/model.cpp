@@ -617,14 +617,12 @@ inline uint32_t Model::lookupContext(uint32_t above) {
 
 bool Model::presenceCoversChains() const {
   if (pendingHead_) return false;
-  for (int level = 1; level <= order_; ++level) {
-    const Level& lv = levels_[level];
-    for (uint32_t idx = 0; lv.presence && idx < lv.tableSize; ++idx) {
-      uint32_t held = 0;
-      for (uint32_t link = lv.buckets[idx]; link; link = context(link & ~kLinkBits)->chainNext)
-        held |= presenceBit(link);
-      if ((lv.presence[idx] & held) != held) return false;
-    }
+  const Level& lv = levels_[order_];  // the one level with presence bytes
+  for (uint32_t idx = 0; idx < lv.tableSize; ++idx) {
+    uint32_t held = 0;
+    for (uint32_t link = lv.buckets[idx]; link; link = context(link & ~kLinkBits)->chainNext)
+      held |= presenceBit(link);
+    if ((lv.presence[idx] & held) != held) return false;
   }
   return true;
 }
@@ -1201,12 +1199,7 @@ inline void Model::step(Side& side) {
     if (!fs && historyKey(order_) == nextTopKey_) {
       slot_[order_] = nextTopSlot_;
       slotReady_ = 1u << order_;
-      if (levels_[order_].presence[nextTopSlot_] & nextTopPresence_) {
-        const uint32_t head = levels_[order_].buckets[nextTopSlot_];
-        if (head) __builtin_prefetch(context(head & ~kLinkBits));
-      } else {
-        topAbsent = true;
-      }
+      topAbsent = !fetchNextTopHead();
     }
   }
   // The encoder knows its symbol already, and after an escape the next step
@@ -1251,10 +1244,7 @@ inline void Model::step(Side& side) {
   // A slot fetched when the step began has arrived by the end of the update:
   // the next step's first record can be on its way too.
   auto fetchTopHead = [&] {
-    if (!topSlotEarly) return;
-    if (!(levels_[order_].presence[nextTopSlot_] & nextTopPresence_)) return;
-    const uint32_t head = levels_[order_].buckets[nextTopSlot_];
-    if (head) __builtin_prefetch(context(head & ~kLinkBits));
+    if (topSlotEarly) fetchNextTopHead();
   };
   for (;;) {
     const uint32_t rec = lookupContext(above);
@@ -1423,6 +1413,16 @@ void Model::updateModel(uint8_t s) {
     }
   }
   if (pendingHead_) linkCreatedRecord();
+}
+
+// Starts fetching the first record of the next top slot (prepareTopSlot's),
+// unless its presence byte proves the next top context absent: false then.
+inline bool Model::fetchNextTopHead() {
+  const Level& lv = levels_[order_];
+  if (!(lv.presence[nextTopSlot_] & nextTopPresence_)) return false;
+  const uint32_t head = lv.buckets[nextTopSlot_];
+  if (head) __builtin_prefetch(context(head & ~kLinkBits));
+  return true;
 }
 
 // With no successor to go to, the next step looks its top context up: hash

@@ -250,6 +250,7 @@ class Model {
   void halveContext(Context* k);
   void setPendingSuccessor(uint32_t link);
   [[gnu::always_inline]] void prepareTopSlot(uint8_t s);
+  [[gnu::always_inline]] bool fetchNextTopHead();
 
   int order_, pseudoOrder_;
   uint8_t topActivityCap_;
