@@ -17,6 +17,10 @@
 #include <climits>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "text/char_classes.h"
 #include "text/ngram.h"
 #include "text/side_info.h"
@@ -53,6 +57,63 @@ constexpr std::array<uint8_t, 256> makePlainBytes() {
   return plain;
 }
 constexpr std::array<uint8_t, 256> kPlainBytes = makePlainBytes();
+
+// The scans below read up to 16 bytes past their end: the buffer keeps that
+// much room behind its fill.
+constexpr size_t kScanSlack = 16;
+static_assert(kBufferSize - kForcedFlushFill >= kScanSlack);
+
+#if defined(__SSE2__)
+// Lower-case letters (Latin and cp866) and spaces, nearly all of a plain run,
+// are tested 16 at a time: a mask bit per byte that is one of them.
+inline __m128i inRange(__m128i v, uint8_t first, uint8_t last) {
+  const __m128i offset = _mm_sub_epi8(v, _mm_set1_epi8(char(first)));
+  return _mm_cmpeq_epi8(_mm_min_epu8(offset, _mm_set1_epi8(char(last - first))), offset);
+}
+inline uint32_t letterOrSpaceMask(const uint8_t* p) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const __m128i latin = inRange(v, 'a', 'z');
+  const __m128i cyrillic = _mm_or_si128(inRange(v, 0xA0, 0xAF), inRange(v, 0xE0, 0xEF));
+  const __m128i space = _mm_cmpeq_epi8(v, _mm_set1_epi8(kSpace));
+  return uint32_t(_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(latin, cyrillic), space)));
+}
+#endif
+
+// The end of the plain bytes at p[from..n).
+inline size_t plainRunEnd(const uint8_t* p, size_t from, size_t n) {
+  size_t end = from;
+#if defined(__SSE2__)
+  static_assert(kPlainBytes['a'] && kPlainBytes['z'] && kPlainBytes[0xA0] && kPlainBytes[0xAF] &&
+                kPlainBytes[0xE0] && kPlainBytes[0xEF] && kPlainBytes[kSpace]);
+  while (end + 16 <= n) {
+    const uint32_t other = ~letterOrSpaceMask(p + end) & 0xFFFF;
+    if (!other) {
+      end += 16;
+      continue;
+    }
+    end += size_t(__builtin_ctz(other));  // a digit or a capital may still be plain
+    if (!kPlainBytes[p[end]]) return end;
+    ++end;
+  }
+#endif
+  while (end < n && kPlainBytes[p[end]]) ++end;
+  return end;
+}
+
+// The first space at p[from..n), or n.
+inline size_t nextSpace(const uint8_t* p, size_t from, size_t n) {
+#if defined(__SSE2__)
+  for (size_t k = from; k < n; k += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
+    const uint32_t spaces = uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(kSpace))));
+    if (spaces) return std::min(n, k + size_t(__builtin_ctz(spaces)));
+  }
+  return n;
+#else
+  while (from < n && p[from] != kSpace) ++from;
+  return from;
+#endif
+}
 
 }  // namespace
 
@@ -295,16 +356,14 @@ void TextDecoder::Impl::decodeStagedText(bool complete) {
 // Returns the end of the run.
 size_t TextDecoder::Impl::passPlainRun(size_t i, size_t n) {
   const uint8_t* p = staged.data();
-  size_t end = i + 1;
-  while (end < n && kPlainBytes[p[end]]) ++end;
+  const size_t end = plainRunEnd(p, i + 1, n);
   if (hasPending) restoreLineEnd(pendingChar);
   const size_t last = end - 1;
   size_t from = i;  // start of the span not yet written
   if (unwrapLines) {
     for (size_t k = i; k < last;) {
       if (p[k] != kSpace) {
-        size_t stretch = k + 1;
-        while (stretch < last && p[stretch] != kSpace) ++stretch;
+        const size_t stretch = nextSpace(p, k + 1, last);
         moveOverWord(p + k, stretch - k);
         k = stretch;
         continue;
