@@ -17,11 +17,8 @@
 #include <climits>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "text/char_classes.h"
+#include "text/letter_scan.h"
 #include "text/ngram.h"
 #include "text/side_info.h"
 #include "text/text_options.h"
@@ -63,35 +60,24 @@ constexpr std::array<uint8_t, 256> kPlainBytes = makePlainBytes();
 constexpr size_t kScanSlack = 16;
 static_assert(kBufferSize - kForcedFlushFill >= kScanSlack);
 
-#if defined(__SSE2__)
-// Lower-case letters (Latin and cp866) and spaces, nearly all of a plain run,
-// are tested 16 at a time: a mask bit per byte that is one of them.
-inline __m128i inRange(__m128i v, uint8_t first, uint8_t last) {
-  const __m128i offset = _mm_sub_epi8(v, _mm_set1_epi8(char(first)));
-  return _mm_cmpeq_epi8(_mm_min_epu8(offset, _mm_set1_epi8(char(last - first))), offset);
-}
-inline uint32_t letterOrSpaceMask(const uint8_t* p) {
-  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-  const __m128i latin = inRange(v, 'a', 'z');
-  const __m128i cyrillic = _mm_or_si128(inRange(v, 0xA0, 0xAF), inRange(v, 0xE0, 0xEF));
-  const __m128i space = _mm_cmpeq_epi8(v, _mm_set1_epi8(kSpace));
-  return uint32_t(_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(latin, cyrillic), space)));
-}
-#endif
-
 // The end of the plain bytes at p[from..n).
 inline size_t plainRunEnd(const uint8_t* p, size_t from, size_t n) {
   size_t end = from;
 #if defined(__SSE2__)
-  static_assert(kPlainBytes['a'] && kPlainBytes['z'] && kPlainBytes[0xA0] && kPlainBytes[0xAF] &&
-                kPlainBytes[0xE0] && kPlainBytes[0xEF] && kPlainBytes[kSpace]);
+  static_assert(kPlainBytes['a'] && kPlainBytes['z'] && kPlainBytes['0'] && kPlainBytes['9'] &&
+                kPlainBytes[0xA0] && kPlainBytes[0xAF] && kPlainBytes[0xE0] && kPlainBytes[0xEF] &&
+                kPlainBytes[kSpace]);
+  // Lower-case letters, digits and spaces, nearly all of a plain run, are tested
+  // 16 at a time.
   while (end + 16 <= n) {
-    const uint32_t other = ~letterOrSpaceMask(p + end) & 0xFFFF;
+    const __m128i v = text::load16(p + end);
+    const uint32_t other =
+        ~text::byteMask(_mm_or_si128(text::lowerLettersAndDigits(v), text::spaces(v))) & 0xFFFF;
     if (!other) {
       end += 16;
       continue;
     }
-    end += size_t(__builtin_ctz(other));  // a digit or a capital may still be plain
+    end += size_t(__builtin_ctz(other));  // a capital may still be plain
     if (!kPlainBytes[p[end]]) return end;
     ++end;
   }
@@ -104,8 +90,7 @@ inline size_t plainRunEnd(const uint8_t* p, size_t from, size_t n) {
 inline size_t nextSpace(const uint8_t* p, size_t from, size_t n) {
 #if defined(__SSE2__)
   for (size_t k = from; k < n; k += 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
-    const uint32_t spaces = uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(kSpace))));
+    const uint32_t spaces = text::byteMask(text::spaces(text::load16(p + k)));
     if (spaces) return std::min(n, k + size_t(__builtin_ctz(spaces)));
   }
   return n;

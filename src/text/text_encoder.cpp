@@ -21,6 +21,7 @@
 #include <cstring>
 
 #include "text/char_classes.h"
+#include "text/letter_scan.h"
 #include "text/ngram.h"
 #include "text/side_info.h"
 #include "text/text_options.h"
@@ -104,7 +105,7 @@ struct TextEncoder::Impl : text::TextOptions {
     if (v.size() - used < more) v.resize(std::max(2 * v.size(), used + more));
   }
   void emitPunctuation(int ch);
-  void copyPlainRun();
+  [[gnu::always_inline]] void copyPlainRun();
   bool stageOneToken(int& last);
   StopReason runStageOne();
 
@@ -265,7 +266,7 @@ void TextEncoder::Impl::emitPunctuation(int ch) {
 // Such a token moves the column (a single space also counts towards the space
 // runs) and cannot end a block; the copy stops one short of kBlockTarget, from
 // where each token is checked for a block end.
-void TextEncoder::Impl::copyPlainRun() {
+inline void TextEncoder::Impl::copyPlainRun() {
   if (heldChar != kNoChar || pushedBack != kNoChar) return;
   const size_t blockStaged = dropped + stagedEnd;
   if (blockStaged + 1 >= kBlockTarget) return;
@@ -282,15 +283,15 @@ void TextEncoder::Impl::copyPlainRun() {
   const uint8_t* p = inPos;
   const uint8_t* const stop = p + n;
   uint8_t* dst = staged.data() + stagedEnd;
-  for (; p < stop; ++p) {
-    const uint8_t c = *p;
+  // One byte as the layers would take it; false where the run ends.
+  auto copyOne = [&](uint8_t c) {
     if (c == kSpace) {
       if (doubles) {
-        if (p[1] == kSpace) break;
+        if (p[1] == kSpace) return false;
         ++singles;
       }
     } else if (!kPlainBytes[c]) {
-      break;
+      return false;
     }
     if (unwrap) {
       if (col == width) ++excess;
@@ -298,6 +299,41 @@ void TextEncoder::Impl::copyPlainRun() {
       if (c == kSpace && col > width) ++excess;
     }
     *dst++ = c;
+    return true;
+  };
+  for (;;) {
+#if defined(__SSE2__)
+    // Up to sixteen lower-case letters, digits and single spaces at a time, with
+    // copyOne's counts for them. With doubles, the byte after the chunk is
+    // still inside the window.
+    static_assert(kPlainBytes['a'] && kPlainBytes['z'] && kPlainBytes['0'] && kPlainBytes['9'] &&
+                  kPlainBytes[0xA0] && kPlainBytes[0xAF] && kPlainBytes[0xE0] && kPlainBytes[0xEF]);
+    while (stop - p >= 16) {
+      const __m128i v = text::load16(p);
+      const __m128i space = text::spaces(v);
+      uint32_t other =
+          ~text::byteMask(_mm_or_si128(text::lowerLettersAndDigits(v), space)) & 0xFFFF;
+      if (doubles) other |= text::byteMask(_mm_and_si128(space, text::spaces(text::load16(p + 1))));
+      const int taken = other ? __builtin_ctz(other) : 16;
+      if (taken == 0) break;
+      const __m128i takenSpaces = _mm_andnot_si128(text::fromPosition(taken), space);
+      if (doubles) singles += text::countSet(takenSpaces);
+      if (unwrap) {
+        // The byte at which the column reaches the width, and the spaces from there on.
+        const int reach = width - col;
+        excess += reach >= 0 && reach < taken;
+        excess += text::countSet(
+            _mm_and_si128(takenSpaces, text::fromPosition(std::min(std::max(reach, 0), 16))));
+        col += taken;
+      }
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), v);
+      dst += taken;
+      p += taken;
+      if (taken < 16) break;
+    }
+#endif
+    if (p == stop || !copyOne(*p)) break;
+    ++p;
   }
   const size_t copied = static_cast<size_t>(p - inPos);
   if (copied == 0) return;
