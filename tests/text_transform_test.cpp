@@ -114,8 +114,11 @@ TEST(TextLayers, PairFilterHoldsExactlyTheGroupsBeginnings) {
       note(set.quadgrams, set.quadgramCount, 4);
       const text::NgramTrie trie(set);
       int mismatches = 0;
-      for (int pair = 0; pair < 65536; ++pair)
-        mismatches += trie.beginsGroup(uint8_t(pair >> 8), uint8_t(pair)) != begins[pair];
+      for (int pair = 0; pair < 65536; ++pair) {
+        const uint8_t bytes[2] = {uint8_t(pair >> 8), uint8_t(pair)};
+        mismatches += trie.beginsGroup(bytes[0], bytes[1]) != begins[pair];
+        mismatches += trie.beginsGroupAt(bytes) != begins[pair];
+      }
       EXPECT_EQ(mismatches, 0);
     }
   }

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace velt::text {
@@ -42,9 +43,16 @@ class NgramTrie {
   uint8_t code(uint8_t node, uint8_t b) const { return nodes_[node].code[b]; }
   // Whether some group begins with the bytes a, b: most positions of a text
   // begin none, and this one bit tells them apart without walking the trie.
-  bool beginsGroup(uint8_t a, uint8_t b) const {
-    const uint32_t pair = uint32_t(b) << 8 | a;  // on little-endian, one 16-bit load
-    return (pairs_[pair >> 6] >> (pair & 63)) & 1;
+  bool beginsGroup(uint8_t a, uint8_t b) const { return pairBit(uint32_t(b) << 8 | a); }
+  // The same for the bytes at p[0], p[1].
+  bool beginsGroupAt(const uint8_t* p) const {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    uint16_t pair;  // one load: the compiler does not merge the two byte loads
+    std::memcpy(&pair, p, 2);
+    return pairBit(pair);
+#else
+    return beginsGroup(p[0], p[1]);
+#endif
   }
 
   const std::array<uint8_t, 256>& codeEscapeSet() const { return codeEscapeSet_; }
@@ -55,6 +63,7 @@ class NgramTrie {
     std::array<uint8_t, 256> child{};
     std::array<uint8_t, 256> code{};
   };
+  bool pairBit(uint32_t pair) const { return (pairs_[pair >> 6] >> (pair & 63)) & 1; }
   uint8_t descend(uint8_t node, uint8_t b);  // creates a missing child
   void insert(const uint8_t* group, int length, uint8_t code);
 

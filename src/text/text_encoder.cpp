@@ -463,7 +463,7 @@ void TextEncoder::Impl::substitute(bool blockEnds) {
   while (i + 4 <= length) {
     // Most positions begin no group: one bit tells them from the others.
     uint8_t code = 0;
-    const int matched = trie.beginsGroup(s[i], s[i + 1]) ? matchGroup(s + i, code) : 0;
+    const int matched = trie.beginsGroupAt(s + i) ? matchGroup(s + i, code) : 0;
     const uint8_t b = s[i];
     const uint8_t escaped = escape[b];
     // A literal is b, or the escape byte and b; out has room for two bytes.
