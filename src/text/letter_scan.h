@@ -3,10 +3,25 @@
 // SSE2 the callers keep their byte loops.
 #pragma once
 
+#include <array>
+#include <cstdint>
+
+namespace velt::text {
+
+// Whether every byte lowerLettersAndDigits accepts is one of `plain`.
+constexpr bool holdsLettersAndDigits(const std::array<uint8_t, 256>& plain) {
+  for (int b = 0; b < 256; ++b) {
+    const bool accepted = (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') ||
+                          (b >= 0xA0 && b <= 0xAF) || (b >= 0xE0 && b <= 0xEF);
+    if (accepted && !plain[b]) return false;
+  }
+  return true;
+}
+
+}  // namespace velt::text
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
-
-#include <cstdint>
 
 #include "text/char_classes.h"
 

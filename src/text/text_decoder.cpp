@@ -64,9 +64,7 @@ static_assert(kBufferSize - kForcedFlushFill >= kScanSlack);
 inline size_t plainRunEnd(const uint8_t* p, size_t from, size_t n) {
   size_t end = from;
 #if defined(__SSE2__)
-  static_assert(kPlainBytes['a'] && kPlainBytes['z'] && kPlainBytes['0'] && kPlainBytes['9'] &&
-                kPlainBytes[0xA0] && kPlainBytes[0xAF] && kPlainBytes[0xE0] && kPlainBytes[0xEF] &&
-                kPlainBytes[kSpace]);
+  static_assert(text::holdsLettersAndDigits(kPlainBytes) && kPlainBytes[kSpace] != 0);
   // Lower-case letters, digits and spaces, nearly all of a plain run, are tested
   // 16 at a time.
   while (end + 16 <= n) {

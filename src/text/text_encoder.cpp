@@ -306,8 +306,7 @@ inline void TextEncoder::Impl::copyPlainRun() {
     // Up to sixteen lower-case letters, digits and single spaces at a time, with
     // copyOne's counts for them. With doubles, the byte after the chunk is
     // still inside the window.
-    static_assert(kPlainBytes['a'] && kPlainBytes['z'] && kPlainBytes['0'] && kPlainBytes['9'] &&
-                  kPlainBytes[0xA0] && kPlainBytes[0xAF] && kPlainBytes[0xE0] && kPlainBytes[0xEF]);
+    static_assert(text::holdsLettersAndDigits(kPlainBytes));
     while (stop - p >= 16) {
       const __m128i v = text::load16(p);
       const __m128i space = text::spaces(v);
