@@ -124,7 +124,7 @@ CodeMap::CodeMap(const NgramSet& set) {
     for (int i = 0; i < count; ++i) {
       Expansion& e = table_[0][base + i];
       std::copy(groups + length * i, groups + length * (i + 1), e.bytes);
-      e.length = static_cast<uint8_t>(length);
+      e.length = static_cast<uint32_t>(length);
     }
   };
   install(set.digrams, set.digramCount, 2, set.digramBase);

@@ -78,8 +78,9 @@ class CodeMap {
   // Length 0 marks the code escape byte. All four bytes may be copied.
   struct Expansion {
     uint8_t bytes[4];
-    uint8_t length;
+    uint32_t length;  // a word: an entry is 8 bytes, indexed with one shift
   };
+  static_assert(sizeof(Expansion) == 8);
 
   explicit CodeMap(const NgramSet& set);
 
