@@ -75,7 +75,7 @@ inline size_t plainRunEnd(const uint8_t* p, size_t from, size_t n) {
       end += 16;
       continue;
     }
-    end += size_t(__builtin_ctz(other));  // a capital may still be plain
+    end += size_t(__builtin_ctz(other));  // that byte may still be plain: a capital, a sign
     if (!kPlainBytes[p[end]]) return end;
     ++end;
   }
