@@ -124,8 +124,11 @@ ssize_t readSome(int fd, uint8_t* data, size_t size) {
 
 // Writes everything; false with errno on failure.
 bool writeFully(int fd, const uint8_t* data, size_t size) {
+  // write() moves less than 2 GiB a call anyway; a bound also keeps the size
+  // within ssize_t, which the compiler checks on some builds.
+  constexpr size_t kMaxWrite = size_t(1) << 30;
   while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
+    const ssize_t n = ::write(fd, data, std::min(size, kMaxWrite));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       if (n == 0) errno = EIO;
